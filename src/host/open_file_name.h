@@ -1,0 +1,47 @@
+// The file dialog record: the numbers as the platform has them, the text
+// fields as strings (absent until a dialog filled them).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "strings/text.h"
+
+namespace skov {
+
+constexpr int32_t OFN_HIDEREADONLY = 0x4;
+constexpr int32_t OFN_ALLOWMULTISELECT = 0x200;
+constexpr int32_t OFN_PATHMUSTEXIST = 0x800;
+constexpr int32_t OFN_FILEMUSTEXIST = 0x1000;
+
+struct OpenFileName {
+  int32_t lStructSize = 0;
+  int32_t hwndOwner = 0;
+  int32_t hInstance = 0;
+  std::optional<Text> lpstrFilter;
+  std::optional<Text> lpstrCustomFilter;
+  int32_t nMaxCustFilter = 0;
+  int32_t nFilterIndex = 0;
+  std::optional<Text> lpstrFile;       // the file buffer
+  int32_t nMaxFile = 0;
+  std::optional<Text> lpstrFileTitle;  // the title buffer
+  int32_t nMaxFileTitle = 0;
+  std::optional<Text> lpstrInitialDir;
+  std::optional<Text> lpstrTitle;
+  int32_t Flags = 0;
+  int16_t nFileOffset = 0;
+  int16_t nFileExtension = 0;
+  std::optional<Text> lpstrDefExt;
+  int32_t lCustData = 0;
+  int32_t lpfnHook = 0;
+  std::optional<Text> lpTemplateName;
+
+  bool operator==(const OpenFileName&) const = default;
+};
+
+// The record a successful dialog leaves for a chosen full path: the file
+// buffer holds the path, the title buffer the name, both NUL-padded to 255.
+// The batch command uses it where the window would have shown the dialog.
+OpenFileName RecordForChosenFile(const Text& fullPath);
+
+}  // namespace skov

@@ -1,0 +1,79 @@
+// The state every step of an import run shares, and what a run needs around it.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "host/open_file_name.h"
+#include "host/platform.h"
+#include "host/runtime_files.h"
+#include "host/spreadsheet_host.h"
+#include "strings/text.h"
+
+namespace skov {
+
+constexpr int kFeldSlots = 200;  // usable slots 1..200; slot 0 unused
+
+// Slots 0..200; any other index raises error 9.
+class FeldTabelle {
+ public:
+  Text& operator[](int slot);
+  const Text& operator[](int slot) const;
+  void Clear();
+
+ private:
+  std::array<Text, kFeldSlots + 1> slots_;
+};
+
+struct ImportState {
+  bool MitAnfuehrungszeichen = false;
+  Text Trennzeichen;
+  Text Importdatei;
+  bool VerzeichnisImport = false;
+  Text Basisname;
+  OpenFileName LetzterDialog;
+  bool WeitereDaten = false;
+  bool WeitereDateien = false;
+  FeldTabelle HeaderFelder;
+  FeldTabelle DatenFelder;
+  int16_t AnzahlHeaderFelder = 0;
+  int32_t LogNr = 0;
+  int32_t ImportNr = 0;
+  int32_t ListeNr = 0;
+  std::unique_ptr<Workbook> Mappe;
+  Text Importverzeichnis;
+  Text StandardPfad;
+  Text Ausgabedatei;
+  Text Zeichnungsname;
+  int16_t BlattNr = 0;
+  int16_t ZeilenNr = 0;
+  int16_t SpaltenNr = 0;
+  Text LogPfad;
+  Text Meldung;
+  Text MeldungDetail;
+};
+
+// What a run did, for callers that report an exit status.
+struct RunSummary {
+  bool logOpened = false;
+  int filesListed = 0;   // list entries (1 in single mode)
+  int filesStarted = 0;  // passes of the file loop
+  int filesSaved = 0;    // workbooks written
+  int filesFailed = 0;   // passes that ended without a saved workbook
+};
+
+// The state plus the platform services one run works with.
+struct ImportContext {
+  ImportState& state;
+  SpreadsheetHost& host;
+  MessageService& messages;
+  BusyPointer& pointer;
+  RuntimeFiles& files;
+  // Called at the start of each pass: index from 1, list length, file name.
+  std::function<void(int, int, const Text&)> progress;
+  RunSummary summary;
+};
+
+}  // namespace skov

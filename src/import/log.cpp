@@ -1,0 +1,57 @@
+// The run's log: named after the chosen file (or IMPORT.LOG), in the host's
+// default folder, one line per step.
+#include "host/runtime_files.h"
+#include "import/handler.h"
+#include "strings/fields.h"
+
+namespace skov {
+
+bool LogDateiOeffnen(ImportContext& ctx) {
+  ImportState& s = ctx.state;
+  return WithHandler(
+      [&] {
+        Text title = TrimNull(s.LetzterDialog.lpstrFileTitle.value_or(Text()));
+        if (title.size() < 3) Raise(5, "file title shorter than three characters");
+        Text logName = title.substr(0, title.size() - 3) + u"LOG";
+        Text path = TrimNull(s.LetzterDialog.lpstrFile.value_or(Text()));
+        if (path.size() < logName.size()) Raise(5, "file path shorter than its title");
+        s.Importverzeichnis = path.substr(0, path.size() - logName.size());
+        s.StandardPfad = ctx.host.DefaultFilePath();
+        s.LogPfad = s.StandardPfad + u"/" + (s.VerzeichnisImport ? Text(u"IMPORT.LOG") : logName);
+        s.LogNr = ctx.files.FreeFile();
+        if (s.LogNr == 0) return false;
+        ctx.files.Open(s.LogPfad, OpenMode::Output, s.LogNr, true);
+        return true;
+      },
+      [&](int number) {
+        s.LogNr = 0;  // nothing to write to
+        s.Meldung = number == 55 ? u"Die Log-Datei ist bereits geoeffnet!" : u"Log-Ddatei kann nicht geoeffnet werden!";
+        ctx.messages.Show(s.Meldung + s.LogPfad, u"SKOV Import DDC");
+        return false;
+      });
+}
+
+void LogSchreiben(ImportContext& ctx, const Text& text1, const Text& text2, const Text& text3) {
+  const int nr = ctx.state.LogNr;
+  if (nr == 0 || !ctx.files.IsOpen(nr)) return;
+  try {
+    ctx.files.PrintZones(nr, {text1 + text2, text3});
+  } catch (...) {
+    // Writing the log never fails a run.
+  }
+}
+
+void LogDateiSchliessen(ImportContext& ctx) {
+  ImportState& s = ctx.state;
+  ctx.files.Close(s.LogNr);
+  s.Meldung = u"Log-Datei: ";
+  ctx.messages.Show(s.Meldung + s.LogPfad, u"SKOV Import DDC");
+}
+
+void Protokoll(ImportContext& ctx, const Text& meldung, const Text& detail) {
+  ctx.state.Meldung = meldung;
+  ctx.state.MeldungDetail = detail;
+  LogSchreiben(ctx, ctx.state.Meldung, ctx.state.MeldungDetail, Text());
+}
+
+}  // namespace skov

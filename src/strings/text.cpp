@@ -1,0 +1,136 @@
+// Windows-1252 and UTF-8 conversions, case-blind comparison, number texts.
+#include "strings/text.h"
+
+#include "strings/runtime_error.h"
+
+namespace skov {
+namespace {
+
+// 0x80..0x9F; the five bytes Windows leaves unassigned map to themselves.
+constexpr char16_t kHigh[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+char EncodeOne(char16_t c) {
+  if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return static_cast<char>(c);
+  for (int i = 0; i < 32; ++i)
+    if (kHigh[i] == c) return static_cast<char>(0x80 + i);
+  return '?';
+}
+
+char16_t FoldCase(char16_t c) {
+  if (c >= u'a' && c <= u'z') return c - 0x20;
+  if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return c - 0x20;
+  return c;
+}
+
+}  // namespace
+
+Text FromCp1252(std::string_view bytes) {
+  Text out;
+  out.resize(bytes.size());
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    auto b = static_cast<unsigned char>(bytes[i]);
+    out[i] = (b >= 0x80 && b < 0xA0) ? kHigh[b - 0x80] : static_cast<char16_t>(b);
+  }
+  return out;
+}
+
+std::string ToCp1252(TextView text) {
+  std::string out;
+  out.resize(text.size());
+  for (size_t i = 0; i < text.size(); ++i) out[i] = EncodeOne(text[i]);
+  return out;
+}
+
+Text FromUtf8(std::string_view s) {
+  Text out;
+  out.reserve(s.size());
+  size_t i = 0;
+  while (i < s.size()) {
+    auto b = static_cast<unsigned char>(s[i]);
+    char32_t cp = 0xFFFD;
+    size_t len = 1;
+    if (b < 0x80) {
+      cp = b;
+    } else if (b >= 0xC2 && b < 0xF5) {
+      size_t need = b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
+      char32_t v = b & (0x3F >> (need - 1));
+      size_t j = 1;
+      for (; j < need && i + j < s.size(); ++j) {
+        auto c = static_cast<unsigned char>(s[i + j]);
+        if ((c & 0xC0) != 0x80) break;
+        v = (v << 6) | (c & 0x3F);
+      }
+      if (j == need) {
+        bool overlong = (need == 3 && v < 0x800) || (need == 4 && v < 0x10000);
+        bool surrogate = v >= 0xD800 && v <= 0xDFFF;
+        if (!overlong && !surrogate && v <= 0x10FFFF) cp = v;
+        len = need;
+      } else {
+        len = j;
+      }
+    }
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(cp));
+    }
+    i += len;
+  }
+  return out;
+}
+
+std::string ToUtf8(TextView t) {
+  std::string out;
+  out.reserve(t.size());
+  for (size_t i = 0; i < t.size(); ++i) {
+    char32_t cp = t[i];
+    if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < t.size() && t[i + 1] >= 0xDC00 && t[i + 1] < 0xE000) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (t[i + 1] - 0xDC00);
+      ++i;
+    } else if (cp >= 0xD800 && cp < 0xE000) {
+      cp = 0xFFFD;  // lone surrogate
+    }
+    if (cp < 0x80) {
+      out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+  }
+  return out;
+}
+
+bool EqualsIgnoreCase(TextView a, TextView b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (FoldCase(a[i]) != FoldCase(b[i])) return false;
+  return true;
+}
+
+Text NumberText(long value) {
+  std::string digits = std::to_string(value);
+  if (value >= 0) digits.insert(digits.begin(), ' ');
+  return Text(digits.begin(), digits.end());
+}
+
+int16_t Increment16(int16_t value) {
+  if (value == INT16_MAX) Raise(6);
+  return static_cast<int16_t>(value + 1);
+}
+
+}  // namespace skov

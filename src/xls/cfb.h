@@ -1,0 +1,51 @@
+// Compound File (OLE2 structured storage) container: read into a tree of
+// storages and streams, write back keeping every entry's metadata.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace skov::xls {
+
+// A file that is not a compound file, or whose structure is damaged.
+class CfbError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+enum class CfbType : uint8_t { Storage = 1, Stream = 2, Root = 5 };
+
+struct CfbEntry {
+  std::u16string name;  // without the terminating NUL
+  CfbType type = CfbType::Stream;
+  std::array<uint8_t, 16> clsid{};
+  uint32_t stateBits = 0;
+  uint64_t created = 0;   // FILETIME as stored
+  uint64_t modified = 0;  // FILETIME as stored
+  std::vector<uint8_t> data;        // streams only
+  std::vector<CfbEntry> children;   // storages and the root only, in the file's sibling-tree order (in-order walk)
+};
+
+struct CompoundFile {
+  uint16_t majorVersion = 3;  // 3: 512-byte sectors, 4: 4096-byte sectors
+  CfbEntry root;              // type Root; its data is not kept separately (the mini stream is rebuilt)
+};
+
+// Throws CfbError for anything that is not a sound compound file; never reads
+// out of bounds, never loops on cyclic chains.
+CompoundFile ReadCompoundFile(std::span<const uint8_t> bytes);
+
+// A valid container holding every storage and stream of `file`, with their
+// names, CLSIDs, state bits and times.
+std::vector<uint8_t> WriteCompoundFile(const CompoundFile& file);
+
+// The direct child of `storage` with this name (compared as the format does:
+// case-insensitively), or nullptr.
+CfbEntry* FindChild(CfbEntry& storage, std::u16string_view name);
+const CfbEntry* FindChild(const CfbEntry& storage, std::u16string_view name);
+
+}  // namespace skov::xls
