@@ -1,0 +1,58 @@
+// Windows-1252 and UTF-8 conversions, case-blind keys, number texts.
+#include <gtest/gtest.h>
+
+#include "strings/runtime_error.h"
+#include "strings/text.h"
+
+namespace skov {
+namespace {
+
+TEST(Cp1252, EveryByteDecodesAndEncodesBack) {
+  std::string all;
+  for (int b = 0; b < 256; ++b) all.push_back(static_cast<char>(b));
+  Text decoded = FromCp1252(all);
+  ASSERT_EQ(decoded.size(), 256u);
+  EXPECT_EQ(decoded[0x80], u'\u20AC');
+  EXPECT_EQ(decoded[0x81], u'\u0081');
+  EXPECT_EQ(decoded[0x9F], u'\u0178');
+  EXPECT_EQ(decoded[0xE4], u'ä');
+  EXPECT_EQ(ToCp1252(decoded), all);
+}
+
+TEST(Cp1252, UnrepresentableBecomesQuestionMark) {
+  EXPECT_EQ(ToCp1252(u"Ωx\u0080"), "?x?");
+  EXPECT_EQ(ToCp1252(u"Grüße €"), "Gr\xFC\xDF" "e \x80");
+}
+
+TEST(Utf8, RoundTripAndDamage) {
+  const Text samples[] = {u"", u"abc", u"Lüftung €", u"Ω日本", u"\U0001F600"};
+  for (const auto& s : samples) EXPECT_EQ(FromUtf8(ToUtf8(s)), s);
+  EXPECT_EQ(FromUtf8("a\xFF" "b"), u"a\uFFFDb");
+  EXPECT_EQ(FromUtf8("\xE2\x82"), u"\uFFFD");
+  EXPECT_EQ(FromUtf8("\xC0\xAF"), u"\uFFFD\uFFFD");  // overlong
+}
+
+TEST(Keys, CaseIgnoredNothingElse) {
+  EXPECT_TRUE(EqualsIgnoreCase(u"projekt1", u"PROJEKT1"));
+  EXPECT_TRUE(EqualsIgnoreCase(u"Zname", u"ZNAME"));
+  EXPECT_TRUE(EqualsIgnoreCase(u"gerät", u"GERÄT"));
+  EXPECT_FALSE(EqualsIgnoreCase(u" ZNAME", u"ZNAME"));
+  EXPECT_FALSE(EqualsIgnoreCase(u"07", u"7"));
+  EXPECT_FALSE(EqualsIgnoreCase(u"ß", u"SS"));
+}
+
+TEST(Numbers, SignPositionAndOverflow) {
+  EXPECT_EQ(NumberText(1), u" 1");
+  EXPECT_EQ(NumberText(6), u" 6");
+  EXPECT_EQ(NumberText(-2), u"-2");
+  EXPECT_EQ(Increment16(32766), 32767);
+  try {
+    Increment16(32767);
+    FAIL();
+  } catch (const RuntimeError& e) {
+    EXPECT_EQ(e.Number(), 6);
+  }
+}
+
+}  // namespace
+}  // namespace skov

@@ -1,0 +1,105 @@
+// An in-memory spreadsheet host that records every call, for the engine tests.
+#pragma once
+
+#include <fstream>
+#include <map>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "host/platform.h"
+#include "host/spreadsheet_host.h"
+#include "strings/runtime_error.h"
+
+namespace skov::testing {
+
+using CellKey = std::tuple<int, int, int>;  // sheet, row, column
+using Cells = std::map<CellKey, Text>;
+
+struct HostScript {
+  int worksheets = 5;      // worksheets the template has
+  int bindError = 0;       // raise this on BindToFile (0: bind when the file exists)
+  int saveError = 0;       // raise this on SaveAs
+  int cellError = 0;       // raise this on every WriteCell
+};
+
+struct HostLog {
+  std::vector<std::string> calls;         // "bind <path>", "activate-sheet 2", ...
+  std::map<Text, Cells> saved;             // output path -> cells at save time
+  int closedUnsaved = 0;
+};
+
+class RecordingWorkbook : public Workbook {
+ public:
+  RecordingWorkbook(HostLog& log, const HostScript& script) : log_(log), script_(script) {}
+  void Activate() override { log_.calls.push_back("activate"); }
+  void ShowWindow(int n) override { log_.calls.push_back("show-window " + std::to_string(n)); }
+  void ActivateSheet(int n) override {
+    Check(n);
+    log_.calls.push_back("activate-sheet " + std::to_string(n));
+  }
+  void ShowSheet(int n) override {
+    Check(n);
+    log_.calls.push_back("show-sheet " + std::to_string(n));
+  }
+  void WriteCell(int sheet, int row, int column, const Text& value) override {
+    Check(sheet);
+    if (script_.cellError) Raise(script_.cellError);
+    cells_[{sheet, row, column}] = value;
+  }
+  void SaveAs(const Text& path) override {
+    log_.calls.push_back("save " + ToUtf8(path));
+    if (script_.saveError) Raise(script_.saveError);
+    std::ofstream out(ToUtf8(path), std::ios::binary);
+    if (!out) Raise(1004, "cannot write");
+    out << "workbook";
+    log_.saved[path] = cells_;
+  }
+  void Close(bool save) override {
+    log_.calls.push_back(save ? "close save" : "close");
+    closed_ = true;
+  }
+  ~RecordingWorkbook() override {
+    if (!closed_) ++log_.closedUnsaved;
+  }
+
+ private:
+  void Check(int sheet) const {
+    if (sheet < 1 || sheet > script_.worksheets) Raise(9, "no such worksheet");
+  }
+  HostLog& log_;
+  const HostScript& script_;
+  Cells cells_;
+  bool closed_ = false;
+};
+
+class RecordingHost : public SpreadsheetHost {
+ public:
+  explicit RecordingHost(Text folder) : folder_(std::move(folder)) {}
+  Text DefaultFilePath() override { return folder_; }
+  std::unique_ptr<Workbook> BindToFile(const Text& path) override {
+    log.calls.push_back("bind " + ToUtf8(path));
+    if (script.bindError) Raise(script.bindError);
+    if (!std::ifstream(ToUtf8(path))) Raise(432, "no such file");
+    return std::make_unique<RecordingWorkbook>(log, script);
+  }
+  HostScript script;
+  HostLog log;
+
+ private:
+  Text folder_;
+};
+
+class RecordingMessages : public MessageService {
+ public:
+  void Show(const Text& prompt, const Text& title) override { shown.push_back({prompt, title}); }
+  std::vector<std::pair<Text, Text>> shown;
+};
+
+class RecordingPointer : public BusyPointer {
+ public:
+  void Set(MousePointer p) override { states.push_back(p); }
+  std::vector<MousePointer> states;
+};
+
+}  // namespace skov::testing
