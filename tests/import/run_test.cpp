@@ -1,0 +1,251 @@
+// Whole runs through ImportStarten: the log's bytes, sheets and rows, failures.
+#include <algorithm>
+
+#include "run_fixture.h"
+
+namespace skov::testing {
+namespace {
+
+// The expected log line: text, then spaces to the next 14-column zone.
+std::string Zoned(const std::string& cp1252) {
+  return cp1252 + std::string(14 - cp1252.size() % 14, ' ') + "\r\n";
+}
+
+// True when `expected` appear in `lines` in this order (others may lie between).
+bool InOrder(const std::vector<std::string>& lines, const std::vector<std::string>& expected) {
+  size_t at = 0;
+  for (const auto& line : lines)
+    if (at < expected.size() && line == expected[at]) ++at;
+  return at == expected.size();
+}
+
+std::string Joined(const std::vector<std::string>& lines) {
+  std::string out;
+  for (const auto& l : lines) out += "  | " + l + "\n";
+  return out;
+}
+
+using ImportRunTest = ImportRun;
+
+TEST_F(ImportRunTest, OneFileLogIsExactlyTheseBytes) {
+  const std::string path = Imp("PLAN.TXT");
+  RunSingle("PLAN.TXT", "ZNAME;PROJEKT1;GERAET;GERBEZ;1\r\n\"Z-100\";\"Halle 3\";\"TF\";\"F\xFChler\";\"x\"\r\n");
+  const std::string expected = Zoned("Importdatei geoeffnet:" + path) +
+                               Zoned("Header gelesen :ZNAME;PROJEKT1;GERAET;GERBEZ;1") +
+                               Zoned("Daten gelesen :\"Z-100\";\"Halle 3\";\"TF\";\"F\xFChler\";\"x\"") +
+                               "Zeichnungsname:Z-100        \r\n"
+                               "Blatt 1       \r\n"
+                               "Letzte Datenzeile wurde verarbeitet.      \r\n" +
+                               Zoned("Neue Excel-Datei:" + Imp("PLAN.XLS"));
+  EXPECT_EQ(ReadFile(Std("PLAN.LOG")), expected);
+  ASSERT_EQ(messages.shown.size(), 1u);
+  EXPECT_EQ(messages.shown[0].first, FromUtf8("Log-Datei: " + Std("PLAN.LOG")));
+  EXPECT_EQ(messages.shown[0].second, u"SKOV Import DDC");
+  EXPECT_EQ(pointer.states, (std::vector<MousePointer>{MousePointer::Hourglass, MousePointer::Default}));
+
+  const Cells& cells = Saved(Imp("PLAN.XLS"));
+  EXPECT_EQ(Cell(cells, 1, 31, 22), u"Halle 3");
+  EXPECT_EQ(Cell(cells, 1, 11, 2), u"TF-Fühler");
+  EXPECT_EQ(Cell(cells, 1, 11, 5), u"x");
+  EXPECT_EQ(Cell(cells, 1, 33, 56), u" 2");
+  EXPECT_EQ(cells.size(), 4u);
+  EXPECT_EQ(ctx.summary.filesSaved, 1);
+  EXPECT_FALSE(std::filesystem::exists(Std("IMPORT.LST")));  // single mode lists nothing
+}
+
+// Where data line i (from 1) lands when nothing overflows.
+std::pair<int, int> SheetAndRow(int i) {
+  if (i <= 18) return {1, 10 + i};
+  return {2 + (i - 19) / 17, 12 + (i - 19) % 17};
+}
+
+TEST_F(ImportRunTest, SheetAndRowArithmetic) {
+  struct Case {
+    int lines;
+    int sheets;  // sheets filling reached
+    bool overflow;
+  };
+  const Case cases[] = {{1, 1, false},  {17, 1, false}, {18, 1, false}, {19, 2, false}, {35, 2, false},
+                        {36, 3, false}, {69, 4, false}, {70, 5, false}, {86, 5, false}, {87, 5, true},
+                        {120, 5, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE("lines " + std::to_string(c.lines));
+    const std::string name = "N" + std::to_string(c.lines) + ".TXT";
+    host.log = {};
+    messages.shown.clear();
+    RunSingle(name, Drawing(c.lines));
+    const std::string out = Imp("N" + std::to_string(c.lines) + ".XLS");
+    const Cells& cells = Saved(out);
+    ASSERT_FALSE(cells.empty());
+    const int written = std::min(c.lines, 86);
+    for (int i = 1; i <= written; ++i) {
+      auto [sheet, row] = SheetAndRow(i);
+      ASSERT_EQ(Cell(cells, sheet, row, 5), FromUtf8("a" + std::to_string(i))) << "line " << i;
+    }
+    int rows = 0;
+    for (const auto& [key, value] : cells)
+      if (std::get<2>(key) == 5) ++rows;
+    EXPECT_EQ(rows, written);
+    for (int s = 1; s <= 5; ++s) {
+      const bool reached = s <= c.sheets;
+      EXPECT_EQ(Cell(cells, s, 33, 56), reached ? NumberText(c.sheets + 1) : Text(u"<none>")) << "sheet " << s;
+      EXPECT_EQ(Cell(cells, s, 31, 22), reached ? Text(u"Projekt") : Text(u"<none>")) << "sheet " << s;
+      EXPECT_EQ(Cell(cells, s, 11, 5) != u"<none>", s == 1) << "row 11 only on sheet 1";
+    }
+    const auto log = LogLines("N" + std::to_string(c.lines) + ".LOG");
+    EXPECT_EQ(std::count(log.begin(), log.end(), "Es koennen nicht mehr Blaetter erzeugt werden"), c.overflow ? 1 : 0);
+    EXPECT_EQ(std::count(log.begin(), log.end(), "Blatt " + std::to_string(c.sheets)), 1);
+    EXPECT_EQ(std::count(log.begin(), log.end(), "Blatt " + std::to_string(c.sheets + 1)), 0);
+    EXPECT_TRUE(LogHas("N" + std::to_string(c.lines) + ".LOG", "Neue Excel-Datei:" + out));
+  }
+}
+
+TEST_F(ImportRunTest, FailuresAreLoggedAndNothingPartialIsSaved) {
+  const std::string header = "ZNAME;PROJEKT1;1";
+  std::string wide;
+  for (int i = 0; i < 201; ++i) wide += "F" + std::to_string(i) + ";";
+  wide += "X";
+  struct Case {
+    const char* name;
+    std::string content;  // "-" for no file at all
+    HostScript script;
+    bool removeTemplate;
+    std::vector<std::string> log;  // "@" stands for the import file's path
+    bool saved;
+  };
+  const Case cases[] = {
+      {"MISSING.TXT", "-", {}, false, {"Importdatei kann nicht geoeffnet werden!"}, false},
+      {"EMPTY.TXT", "", {}, false, {"Importdatei geoeffnet:@", "Header konnte nicht gelesen werden!", "Headerzeile konnte nicht gelesen werden."}, false},
+      {"HEAD.TXT", "ZNAME;1\r\n", {}, false, {"Headerzeile konnte nicht gelesen werden!", "Headerzeile konnte nicht gelesen werden."}, false},
+      {"WIDE.TXT", wide + "\r\nZ\r\n", {}, false, {"Header konnte nicht gelesen werden!" + wide, "Headerzeile konnte nicht gelesen werden."}, false},
+      {"BLANKS.TXT", "ZNAME\r\n\r\n\r\n", {}, false, {"Leere Datenzeile uebersprungen.", "Leere Datenzeile uebersprungen.", "Letzte Datenzeile wurde verarbeitet.", "Die erste Datenzeile konnte nicht gelesen werden."}, false},
+      {"NOZ.TXT", "PROJEKT1;1\r\nP;x\r\n", {}, false, {"Zeichnungsname konnte nicht ermittelt werden.Ueberpruefen Sie auch die Trennzeichen!"}, false},
+      {"EMPTYZ.TXT", "ZNAME;1\r\n;x\r\n", {}, false, {"Zeichnungsname:", "Zeichnungsname konnte nicht ermittelt werden.Ueberpruefen Sie auch die Trennzeichen!"}, false},
+      {"COMMA.TXT", "ZNAME,1\r\nZ,x\r\n", {}, false, {"Zeichnungsname konnte nicht ermittelt werden.Ueberpruefen Sie auch die Trennzeichen!"}, false},
+      {"NOTPL.TXT", Drawing(2), {}, true, {"Zeichnungsname:Z1", "SKOV_IMPORT.XLS :Exceldatei kann nicht zugewiesen werden."}, false},
+      {"DENIED.TXT", Drawing(2), {.bindError = 1004}, false, {"SKOV_IMPORT.XLS :Kein Zugriff auf diese Datei moeglich."}, false},
+      {"NOSHEET.TXT", Drawing(2), {.worksheets = 0}, false, {"SKOV_IMPORT.XLS :Exceldatei kann nicht zugewiesen werden."}, false},
+      {"RO.TXT", Drawing(2), {.saveError = 1004}, false, {"Blatt 1", "@XLS :Kein Zugriff auf diese Datei moeglich."}, false},
+      {"BROKEN.TXT", Drawing(2), {.saveError = 432}, false, {"Z1.XLS :Exceldatei kann nicht geschrieben werden."}, false},
+      {"LONGROW.TXT", Lines({header, "Z;P;1", wide}), {}, false, {"Daten gelesen :Z;P;1", "Laufzeitfehler 9: Index ausserhalb des gueltigen Bereichs - @"}, false},
+      {"FEWSHEETS.TXT", Drawing(20), {.worksheets = 1}, false, {"Blatt 1", "Laufzeitfehler 9: Index ausserhalb des gueltigen Bereichs - @"}, false},
+      {"CELLS.TXT", Drawing(2), {.cellError = 1004}, false, {"Blatt 1", "Laufzeitfehler 1004: Anwendungs- oder objektdefinierter Fehler - @"}, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir scratch;
+    RecordingHost h(FromUtf8(scratch / "std"));
+    h.script = c.script;
+    RecordingMessages m;
+    RecordingPointer p;
+    RuntimeFiles f;
+    ImportState s;
+    s.Trennzeichen = u";";
+    s.MitAnfuehrungszeichen = true;
+    ImportContext run{s, h, m, p, f, {}, {}};
+    std::filesystem::create_directories(scratch / "std");
+    std::filesystem::create_directories(scratch / "imp");
+    if (!c.removeTemplate) WriteFile(scratch / "std/SKOV_IMPORT.XLS", "template");
+    const std::string path = scratch / (std::string("imp/") + c.name);
+    if (c.content != "-") WriteFile(path, c.content);
+    s.LetzterDialog = RecordForChosenFile(FromUtf8(path));
+    s.Importdatei = FromUtf8(path);
+    ImportStarten(run);
+
+    std::string logName = std::string(c.name);
+    logName = logName.substr(0, logName.size() - 3) + "LOG";
+    std::vector<std::string> expected;
+    for (std::string line : c.log) {
+      if (auto at = line.find('@'); at != std::string::npos)
+        line.replace(at, 1, line.find("XLS :") != std::string::npos ? path.substr(0, path.size() - 3) : path);
+      expected.push_back(line);
+    }
+    std::vector<std::string> lines;
+    {
+      std::string bytes = ReadFile(scratch / ("std/" + logName));
+      std::istringstream in(bytes);
+      for (std::string l; std::getline(in, l);) {
+        if (!l.empty() && l.back() == '\r') l.pop_back();
+        while (!l.empty() && l.back() == ' ') l.pop_back();
+        lines.push_back(ToUtf8(FromCp1252(l)));
+      }
+    }
+    EXPECT_TRUE(InOrder(lines, expected)) << Joined(lines);
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const std::string& l) { return l.rfind("Neue Excel-Datei:", 0) == 0; }),
+              c.saved ? 1 : 0);
+    EXPECT_TRUE(h.log.saved.empty() || c.script.saveError == 0);
+    EXPECT_EQ(h.log.closedUnsaved, 0) << "every bound workbook is closed";
+    ASSERT_EQ(m.shown.size(), 1u);
+    EXPECT_EQ(m.shown[0].first, FromUtf8("Log-Datei: " + scratch / ("std/" + logName)));
+    EXPECT_EQ(p.states.back(), MousePointer::Default);
+    EXPECT_EQ(f.FreeFile(), 1) << "every file closed";
+    EXPECT_EQ(run.summary.filesFailed, 1);
+  }
+}
+
+TEST_F(ImportRunTest, LogCannotBeOpened) {
+  struct Case {
+    std::string chosen;
+    bool removeDefaultFolder;
+    bool holdLogOpen;
+    std::string first;  // first message, "@" = the log path
+  };
+  const Case cases[] = {
+      {"PLAN.TXT", true, false, "Log-Ddatei kann nicht geoeffnet werden!@"},
+      {"PLAN.TXT", false, true, "Die Log-Datei ist bereits geoeffnet!@"},
+      {"ab", false, false, "Log-Ddatei kann nicht geoeffnet werden!"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.chosen);
+    TempDir scratch;
+    std::filesystem::create_directories(scratch / "imp");
+    if (!c.removeDefaultFolder) std::filesystem::create_directories(scratch / "std");
+    RecordingHost h(FromUtf8(scratch / "std"));
+    RecordingMessages m;
+    RecordingPointer p;
+    RuntimeFiles f;
+    ImportState s;
+    ImportContext run{s, h, m, p, f, {}, {}};
+    const std::string path = scratch / ("imp/" + c.chosen);
+    WriteFile(path, Drawing(1));
+    s.LetzterDialog = RecordForChosenFile(FromUtf8(path));
+    s.Importdatei = FromUtf8(path);
+    const std::string logPath = scratch / "std/PLAN.LOG";
+    if (c.holdLogOpen) f.Open(FromUtf8(logPath), OpenMode::Output, 7, true);
+    ImportStarten(run);
+    std::string first = c.first;
+    if (auto at = first.find('@'); at != std::string::npos) first.replace(at, 1, logPath);
+    ASSERT_EQ(m.shown.size(), 2u);
+    EXPECT_EQ(m.shown[0], std::make_pair(FromUtf8(first), Text(u"SKOV Import DDC")));
+    EXPECT_EQ(m.shown[1], std::make_pair(Text(u"Die Log-Datei läßt sich nicht öffnen!"), Text(u"SKOV_Import")));
+    EXPECT_TRUE(h.log.calls.empty()) << "nothing imported";
+    EXPECT_FALSE(run.summary.logOpened);
+  }
+}
+
+TEST_F(ImportRunTest, LogAndOutputNames) {
+  struct Case {
+    const char* chosen;
+    const char* log;
+    const char* output;  // empty: the save fails by the name's length
+  };
+  const Case cases[] = {
+      {"PLAN.TXT", "PLAN.LOG", "PLAN.XLS"},
+      {"PLAN.txt", "PLAN.LOG", "PLAN.XLS"},
+      {"PLAN", "PLOG", ".XLS"},
+      {"PLAN.CSV1", "PLAN.CLOG", "PLAN..XLS"},
+      {"DATEN.CSV1", "DATEN.CLOG", "DATEN..XLS"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.chosen);
+    host.log = {};
+    RunSingle(c.chosen, Drawing(1));
+    EXPECT_TRUE(std::filesystem::exists(Std(c.log)));
+    EXPECT_EQ(state.Importverzeichnis, FromUtf8(dir.str() + "/imp/"));
+    EXPECT_TRUE(LogHas(c.log, "Neue Excel-Datei:" + Imp(c.output)));
+    EXPECT_EQ(host.log.saved.count(FromUtf8(Imp(c.output))), 1u);
+  }
+}
+
+}  // namespace
+}  // namespace skov::testing
