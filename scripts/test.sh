@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds with warnings as errors, and runs every test:
+# the normal build, the AddressSanitizer + UBSan build, and a bounded fuzz run.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+"$root/scripts/deps.sh"
+
+jobs=$(nproc)
+
+echo "== build and test (release)"
+cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSKOV_WERROR=ON >/dev/null
+ninja -C build/release -j"$jobs"
+ctest --test-dir build/release --output-on-failure -j"$jobs" --timeout 600
+
+echo "== build and test (address + undefined behaviour sanitizers)"
+cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DSKOV_WERROR=ON -DSKOV_SANITIZE=ON >/dev/null
+ninja -C build/asan -j"$jobs"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+LSAN_OPTIONS=suppressions="$root/scripts/lsan.supp" \
+UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir build/asan --output-on-failure -j"$jobs" --timeout 900
+
+if [ -x fuzz/run.sh ]; then
+  echo "== fuzz (bounded)"
+  fuzz/run.sh build/fuzz
+fi
