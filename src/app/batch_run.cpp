@@ -1,0 +1,139 @@
+// skov-import's run: the window's settings and dialog record built from the
+// options, message boxes as stderr lines, the exit status from the passes.
+#include "app/batch_run.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "host/xls_host.h"
+#include "import/import.h"
+
+namespace skov {
+namespace {
+
+namespace fs = std::filesystem;
+
+class StderrMessages : public MessageService {
+ public:
+  explicit StderrMessages(std::ostream& err) : err_(err) {}
+  // The prompt alone: the titles only repeat the program's name.
+  void Show(const Text& prompt, const Text&) override { err_ << ToUtf8(prompt) << std::endl; }
+
+ private:
+  std::ostream& err_;
+};
+
+class NoPointer : public BusyPointer {
+ public:
+  void Set(MousePointer) override {}
+};
+
+const char kUsage[] =
+    "Aufruf: skov-import [--separator C] [--no-quotes] [--single|--folder] [--default-folder DIR] IMPORTDATEI\n"
+    "Mehr unter: skov-import --help\n";
+
+bool EndsWithIgnoreCase(const std::string& name, const std::string& suffix) {
+  if (name.size() < suffix.size()) return false;
+  return EqualsIgnoreCase(FromUtf8(name.substr(name.size() - suffix.size())), FromUtf8(suffix));
+}
+
+bool Counts(const PassResult& pass, bool folderMode) {
+  if (!folderMode) return true;
+  return !EndsWithIgnoreCase(pass.name, ".XLS") && !EndsWithIgnoreCase(pass.name, ".LOG") &&
+         !EndsWithIgnoreCase(pass.name, ".LST");
+}
+
+// The dialog hands over a full path; keep the user's spelling otherwise.
+std::string FullPath(const std::string& path) {
+  std::error_code ec;
+  fs::path p = fs::absolute(fs::path(path), ec);
+  if (ec) return path;
+  return p.lexically_normal().string();
+}
+
+std::string BaseName(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+int ExitStatusFor(const RunOutcome& outcome) {
+  if (!outcome.logOpened) return 2;
+  if (static_cast<int>(outcome.passes.size()) < outcome.listed) return 1;
+  bool anySaved = false;
+  for (const PassResult& pass : outcome.passes) {
+    if (pass.saved) anySaved = true;
+    else if (Counts(pass, outcome.folderMode)) return 1;
+  }
+  return anySaved ? 0 : 1;
+}
+
+int BatchMain(const std::vector<std::string>& args, const EnvLookup& env, std::ostream& out, std::ostream& err,
+              bool errIsTerminal) {
+  const ParsedArgs parsed = ParseBatchArgs(args);
+  if (parsed.outcome == ParseOutcome::Help) {
+    out << BatchHelpText();
+    return 0;
+  }
+  if (parsed.outcome == ParseOutcome::UsageError) {
+    err << "skov-import: " << parsed.error << '\n' << kUsage;
+    return 2;
+  }
+  const BatchOptions& o = parsed.options;
+
+  std::string folder = o.defaultFolder ? *o.defaultFolder : DocumentsFolder(env);
+  if (folder.empty()) {
+    err << "skov-import: Kein Standardordner bekannt (HOME ist nicht gesetzt). Bitte --default-folder DIR angeben.\n";
+    return 2;
+  }
+  folder = WithoutTrailingSlash(FullPath(folder));
+  std::error_code ec;
+  if (!fs::is_directory(folder, ec)) {
+    err << "skov-import: Der Standardordner existiert nicht: " << folder << '\n'
+        << "Dort werden SKOV_IMPORT.XLS und das Protokoll erwartet (--default-folder DIR).\n";
+    return 2;
+  }
+  // The file dialog only ever answers with an existing file.
+  const std::string importFile = FullPath(o.importFile);
+  if (!fs::is_regular_file(importFile, ec)) {
+    err << "skov-import: Die Importdatei existiert nicht: " << importFile << '\n';
+    return 2;
+  }
+  const std::string templatePath = folder + "/SKOV_IMPORT.XLS";
+  if (!fs::exists(templatePath, ec)) err << "skov-import: Vorlage nicht gefunden: " << templatePath << '\n';
+
+  ImportState state;
+  state.MitAnfuehrungszeichen = o.quotes;
+  state.Trennzeichen = o.separator;
+  state.VerzeichnisImport = o.folderMode;
+  state.Importdatei = FromUtf8(importFile);
+  state.LetzterDialog = RecordForChosenFile(state.Importdatei);
+
+  std::unique_ptr<SpreadsheetHost> host = MakeXlsHost(FromUtf8(folder));
+  StderrMessages messages(err);
+  NoPointer pointer;
+  RuntimeFiles files;
+  ImportContext ctx{state, *host, messages, pointer, files, nullptr, {}};
+
+  // A pass's result shows in the summary once the next pass starts (or the run ends).
+  RunOutcome outcome;
+  outcome.folderMode = o.folderMode;
+  std::vector<int> savedBefore;
+  ctx.progress = [&](int index, int total, const Text& name) {
+    outcome.passes.push_back({ToUtf8(name), false});
+    savedBefore.push_back(ctx.summary.filesSaved);
+    if (errIsTerminal) err << '[' << index << '/' << total << "] " << BaseName(ToUtf8(name)) << std::endl;
+  };
+  ImportStarten(ctx);
+
+  for (size_t i = 0; i < outcome.passes.size(); ++i) {
+    const int after = i + 1 < savedBefore.size() ? savedBefore[i + 1] : ctx.summary.filesSaved;
+    outcome.passes[i].saved = after > savedBefore[i];
+  }
+  outcome.logOpened = ctx.summary.logOpened;
+  outcome.listed = ctx.summary.filesListed;
+  return ExitStatusFor(outcome);
+}
+
+}  // namespace skov
