@@ -1,0 +1,79 @@
+// ShowFileDialog: fills the dialog record, asks the platform, keeps the record.
+#include "dialog/common_dialog.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "strings/fields.h"
+#include "strings/runtime_error.h"
+
+namespace skov {
+namespace {
+
+Text CurrentDirectory() {
+  std::error_code ec;
+  const std::filesystem::path dir = std::filesystem::current_path(ec);
+  return ec ? Text() : FromUtf8(dir.string());
+}
+
+Text NulPadded(const Text& s) {
+  Text buffer = s;
+  if (buffer.size() < static_cast<size_t>(kDialogBuffer)) buffer.append(kDialogBuffer - buffer.size(), u'\0');
+  return buffer;
+}
+
+// The record as the platform leaves it after OK: the answer, its NUL, then
+// whatever the file buffer held behind it; the name alone in the title buffer.
+void TakeAnswer(OpenFileName& record, const PlatformDialogAnswer& answer) {
+  const Text& path = answer.path;
+  Text file = path + u'\0';
+  const Text& before = *record.lpstrFile;
+  if (before.size() > file.size()) file += before.substr(file.size());
+  record.lpstrFile = file;
+  record.Flags = answer.flags;
+
+  const bool list = path.find(u'\0') != Text::npos;  // a multiple selection names no single file
+  const size_t slash = path.rfind(u'/');
+  const size_t nameStart = slash == Text::npos ? 0 : slash + 1;
+  record.lpstrFileTitle = NulPadded(list ? Text() : path.substr(nameStart));
+  record.nFileOffset = list ? 0 : static_cast<int16_t>(nameStart);
+  const size_t dot = path.rfind(u'.');
+  record.nFileExtension = !list && dot != Text::npos && dot >= nameStart ? static_cast<int16_t>(dot + 1) : 0;
+}
+
+}  // namespace
+
+Text ShowFileDialog(const Text& initialFolder, const Text& filter, int16_t filterIndex, const Text& defaultExtension,
+                    const Text& fileName, const Text& title, int32_t ownerWindow, bool open, int32_t& flags,
+                    OpenFileName& lastDialog, PlatformFileDialog& platform) {
+  if (fileName.size() > static_cast<size_t>(kDialogBuffer)) Raise(5, "file name longer than the file buffer");
+
+  OpenFileName record;
+  record.lStructSize = 76;
+  record.hwndOwner = ownerWindow == kActiveWindow ? platform.ActiveWindow() : ownerWindow;
+  record.lpstrFilter = filter;
+  record.lpstrCustomFilter = Text(kDialogBuffer, u'\0');
+  record.nMaxCustFilter = kDialogBuffer;
+  record.nFilterIndex = filterIndex;
+  record.lpstrFile = NulPadded(fileName);
+  record.nMaxFile = kDialogBuffer;
+  record.lpstrFileTitle = Text(kDialogBuffer, u'\0');
+  record.nMaxFileTitle = kDialogBuffer;
+  record.lpstrInitialDir = initialFolder.empty() ? CurrentDirectory() : initialFolder;
+  record.lpstrTitle = title;
+  record.Flags = flags;
+  record.lpstrDefExt = defaultExtension;
+
+  const PlatformDialogAnswer answer = platform.Show(record, open);
+  // The answer and its closing NUL must fit the file buffer; a longer path
+  // would come back cut, so it counts as a failed dialog.
+  if (!answer.ok || answer.path.empty() || answer.path.size() >= static_cast<size_t>(record.nMaxFile)) return Text();
+
+  TakeAnswer(record, answer);
+  flags = record.Flags;
+  lastDialog = record;
+  if (record.Flags & OFN_ALLOWMULTISELECT) return *record.lpstrFile;
+  return TrimNull(*record.lpstrFile);
+}
+
+}  // namespace skov

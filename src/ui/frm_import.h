@@ -1,0 +1,62 @@
+// FrmImport: the program's one window, its three settings and two commands.
+#pragma once
+
+#include <QWidget>
+#include <functional>
+
+#include "dialog/common_dialog.h"
+#include "import/import_state.h"
+
+class QCheckBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace skov {
+
+// The window keeps no data of its own: every setting lives in the import
+// state of the context, which the run then works with.
+class FrmImport : public QWidget {
+  Q_OBJECT
+
+ public:
+  FrmImport(ImportContext& ctx, PlatformFileDialog& dialog, QWidget* parent = nullptr);
+
+  // What ends the program after "Importieren" or "Beenden"; by default
+  // leaving the application's event loop.
+  void SetProgramEnd(std::function<void()> end) { programEnd_ = std::move(end); }
+
+  void UserForm_Initialize();
+  void txtTrennzeichen_Change();
+  void chkAnfzeichen_Change();
+  void chkVerzImport_Change();
+  void cmdImportPfad_Click();
+  void cmdImportieren_Click();
+  void cmdBeenden_Click();
+
+ private:
+  void EndProgram();
+
+  ImportContext& ctx_;
+  PlatformFileDialog& dialog_;
+  std::function<void()> programEnd_;
+  bool running_ = false;  // a run is under way; its message boxes spin events
+
+  QFrame* fraImport_;
+  QPushButton* cmdImportPfad_;
+  QLineEdit* txtTrennzeichen_;
+  QCheckBox* chkAnfzeichen_;
+  QPushButton* cmdImportieren_;
+  QPushButton* cmdBeenden_;
+  QLabel* lblTrennzeichen_;
+  QLabel* lblImportPfad_;
+  QLabel* lblanfzeichen_;
+  QCheckBox* chkVerzImport_;
+  QLabel* lblVerzImportieren_;
+};
+
+// The filter list the window asks the dialog for.
+extern const Text kImportFilter;
+
+}  // namespace skov

@@ -1,0 +1,39 @@
+// QMessageBox, the override cursor and the documents folder as run services.
+#include "ui/qt_services.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QMessageBox>
+#include <QStandardPaths>
+
+namespace skov {
+
+void QtMessageService::Show(const Text& prompt, const Text& title) {
+  QMessageBox box(QMessageBox::NoIcon, QString::fromStdU16String(title), QString::fromStdU16String(prompt),
+                  QMessageBox::Ok, QApplication::activeWindow());
+  box.setTextFormat(Qt::PlainText);  // paths in prompts are never markup
+  box.exec();
+}
+
+QtBusyPointer::~QtBusyPointer() { Set(MousePointer::Default); }
+
+void QtBusyPointer::Set(MousePointer pointer) {
+  const bool busy = pointer == MousePointer::Hourglass;
+  if (busy == busy_) return;
+  if (busy) {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+  } else {
+    QApplication::restoreOverrideCursor();
+  }
+  busy_ = busy;
+}
+
+Text DocumentsFolder() {
+  QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+  if (folder.isEmpty()) folder = QDir::homePath();
+  QDir().mkpath(folder);
+  while (folder.size() > 1 && folder.endsWith(u'/')) folder.chop(1);
+  return folder.toStdU16String();
+}
+
+}  // namespace skov
