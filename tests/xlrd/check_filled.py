@@ -1,0 +1,248 @@
+#!/usr/bin/python3
+"""Checks a filled workbook against its template with an independent reader (xlrd, olefile)."""
+import argparse
+import os
+import struct
+import sys
+
+import olefile
+import xlrd
+
+sys.dont_write_bytecode = True  # keep the source tree clean
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import dump_records  # noqa: E402
+
+# Records that filling may rewrite; every other record of every substream must
+# come through byte for byte, in order.
+CHANGEABLE = {
+    0x0201, 0x00BE, 0x00BD, 0x0203, 0x027E, 0x0204, 0x00FD, 0x0205, 0x0006, 0x0207,  # cells
+    0x0208, 0x00D7, 0x020B, 0x0200,  # ROW, DBCELL, INDEX, DIMENSIONS
+    0x00FC, 0x00FF, 0x0085,  # SST, EXTSST, BOUNDSHEET (offsets)
+}
+SHARED = {0x04BC, 0x0221, 0x0236}  # SHRFMLA, ARRAY, TABLE: only when an anchor was written
+
+
+def escape_value(value):
+    return value.replace("\\", "\\\\").replace("\t", "\\t").replace("\n", "\\n").replace("\r", "\\r")
+
+
+def unescape_value(text):
+    out, i = [], 0
+    while i < len(text):
+        ch = text[i]
+        if ch == "\\" and i + 1 < len(text):
+            i += 1
+            ch = {"t": "\t", "n": "\n", "r": "\r"}.get(text[i], text[i])
+        out.append(ch)
+        i += 1
+    return "".join(out)
+
+
+def write_cells_file(path, writes):
+    with open(path, "w", encoding="utf-8", newline="\n") as f:
+        for sheet, row, col, value in writes:
+            f.write("%d\t%d\t%d\t%s\n" % (sheet, row, col, escape_value(value)))
+
+
+def read_cells_file(path):
+    writes = []
+    with open(path, encoding="utf-8", newline="\n") as f:
+        for line in f:
+            line = line.rstrip("\n")
+            if line:
+                sheet, row, col, value = line.split("\t", 3)
+                writes.append((int(sheet), int(row), int(col), unescape_value(value)))
+    return writes
+
+
+def logical_records(sub_records):
+    """Records with their CONTINUE records joined on, as (type, bytes)."""
+    out = []
+    for _, rtype, body in sub_records:
+        if rtype == 0x003C and out:
+            out[-1] = (out[-1][0], out[-1][1] + body)
+        else:
+            out.append((rtype, bytes(body)))
+    return out
+
+
+def cell_repr(cell):
+    return "%s %r" % (xlrd.sheet.ctype_text.get(cell.ctype, cell.ctype), cell.value)
+
+
+def addr(sheet, row, col):
+    return "%s!%s%d" % (sheet.name, dump_records.col_name(col), row + 1)
+
+
+class Checker:
+    def __init__(self):
+        self.problems = []
+
+    def fail(self, message):
+        self.problems.append(message)
+
+    def same(self, what, a, b):
+        if a != b:
+            self.fail("%s: template %r, output %r" % (what, a, b))
+
+    def streams(self, template, output, identical):
+        with olefile.OleFileIO(template) as a, olefile.OleFileIO(output) as b:
+            names_a = sorted("/".join(p) for p in a.listdir(streams=True, storages=True))
+            names_b = sorted("/".join(p) for p in b.listdir(streams=True, storages=True))
+            self.same("compound file entries", names_a, names_b)
+            for path in a.listdir(streams=True, storages=False):
+                name = "/".join(path)
+                if name == "Workbook" and not identical:
+                    continue
+                if name in names_b and a.openstream(path).read() != b.openstream(path).read():
+                    self.fail("stream %s differs" % name)
+
+    def records(self, template_data, output_data, shared_may_change):
+        subs_a = dump_records.substreams(template_data)
+        subs_b = dump_records.substreams(output_data)
+        self.same("number of substreams", len(subs_a), len(subs_b))
+        ignored = CHANGEABLE | (SHARED if shared_may_change else set())
+        for i, (sa, sb) in enumerate(zip(subs_a, subs_b)):
+            keep_a = [r for r in logical_records(sa[2]) if r[0] not in ignored]
+            keep_b = [r for r in logical_records(sb[2]) if r[0] not in ignored]
+            if keep_a != keep_b:
+                for j, (ra, rb) in enumerate(zip(keep_a, keep_b)):
+                    if ra != rb:
+                        self.fail("substream %d: kept record %d differs: template %s (0x%04x, %d bytes), output %s "
+                                  "(0x%04x, %d bytes)" % (i, j, dump_records.NAMES.get(ra[0], "?"), ra[0], len(ra[1]),
+                                                          dump_records.NAMES.get(rb[0], "?"), rb[0], len(rb[1])))
+                        break
+                else:
+                    self.fail("substream %d: %d kept records in the template, %d in the output"
+                              % (i, len(keep_a), len(keep_b)))
+            for p in dump_records.formula_problems(sb[2]):
+                self.fail("substream %d: %s" % (i, p))
+        tabs_a = [(n, v, k) for n, _, v, k in dump_records.boundsheets(template_data)]
+        tabs_b = [(n, v, k) for n, _, v, k in dump_records.boundsheets(output_data)]
+        self.same("sheet tabs (name, visibility, type)", tabs_a, tabs_b)
+        # Each BOUNDSHEET must point at its own substream's BOF.
+        bofs = {s[0] for s in subs_b}
+        for name, offset, _, _ in dump_records.boundsheets(output_data):
+            if offset not in bofs:
+                self.fail("sheet %s: stream offset %d is no BOF" % (name, offset))
+
+    def book(self, a, b):
+        self.same("sheet names", a.sheet_names(), b.sheet_names())
+        self.same("number of FORMAT records", len(a.format_map), len(b.format_map))
+        self.same("number of XF records", len(a.xf_list), len(b.xf_list))
+        self.same("number of FONT records", len(a.font_list), len(b.font_list))
+        self.same("XF formats and fonts", [(x.format_key, x.font_index, x.parent_style_index) for x in a.xf_list],
+                  [(x.format_key, x.font_index, x.parent_style_index) for x in b.xf_list])
+        self.same("date mode", a.datemode, b.datemode)
+
+    def sheet(self, sa, sb, written):
+        self.same("%s: visibility" % sa.name, sa.visibility, sb.visibility)
+        self.same("%s: merged cells" % sa.name, sorted(sa.merged_cells), sorted(sb.merged_cells))
+        cols_a = {c: (i.width, i.hidden, i.xf_index, i.outline_level) for c, i in sa.colinfo_map.items()}
+        cols_b = {c: (i.width, i.hidden, i.xf_index, i.outline_level) for c, i in sb.colinfo_map.items()}
+        self.same("%s: column info" % sa.name, cols_a, cols_b)
+        self.same("%s: default column width" % sa.name, (sa.defcolwidth, sa.standardwidth),
+                  (sb.defcolwidth, sb.standardwidth))
+        for r, ia in sa.rowinfo_map.items():
+            ib = sb.rowinfo_map.get(r)
+            if ib is None:
+                self.fail("%s: row %d lost its ROW record" % (sa.name, r + 1))
+                continue
+            fields = ("height", "has_default_height", "hidden", "outline_level", "has_default_xf_index")
+            va = tuple(getattr(ia, f) for f in fields) + ((ia.xf_index,) if ia.has_default_xf_index else ())
+            vb = tuple(getattr(ib, f) for f in fields) + ((ib.xf_index,) if ib.has_default_xf_index else ())
+            self.same("%s: row %d (height, default, hidden, outline, xf)" % (sa.name, r + 1), va, vb)
+        for r, ib in sb.rowinfo_map.items():
+            if r not in sa.rowinfo_map and (ib.hidden or not ib.has_default_height and ib.height != sb.default_row_height):
+                self.fail("%s: new row %d is hidden or has a height of its own" % (sa.name, r + 1))
+        for (r, c), want in sorted(written.items()):
+            ca = cell_at(sa, r, c)
+            cb = cell_at(sb, r, c)
+            if cb is None or cb.ctype != xlrd.XL_CELL_TEXT or cb.value != want:
+                self.fail("%s: written %r, output holds %s" % (addr(sa, r, c), want[:60],
+                                                                cell_repr(cb)[:80] if cb else "nothing"))
+                continue
+            want_xf = ca.xf_index if ca is not None else default_xf(sa, r, c)
+            if cb.xf_index != want_xf:
+                self.fail("%s: written cell has XF %d, expected %d (%s)" % (
+                    addr(sa, r, c), cb.xf_index, want_xf, "template cell" if ca is not None else "new cell"))
+        for r in range(max(sa.nrows, sb.nrows)):
+            for c in range(max(sa.ncols, sb.ncols)):
+                if (r, c) in written:
+                    continue
+                ca = cell_at(sa, r, c)
+                cb = cell_at(sb, r, c)
+                if (ca is None) != (cb is None):
+                    self.fail("%s: template %s, output %s" % (addr(sa, r, c), cell_repr(ca) if ca else "no cell",
+                                                              cell_repr(cb) if cb else "no cell"))
+                elif ca is not None and (ca.ctype != cb.ctype or ca.value != cb.value or ca.xf_index != cb.xf_index):
+                    self.fail("%s: template %s XF %d, output %s XF %d" % (addr(sa, r, c), cell_repr(ca)[:80],
+                                                                          ca.xf_index, cell_repr(cb)[:80], cb.xf_index))
+
+
+def cell_at(sheet, row, col):
+    """The cell there, or None when the sheet has no record for it."""
+    if row >= sheet.nrows or col >= sheet.ncols:
+        return None
+    cell = sheet.cell(row, col)
+    return None if cell.ctype == xlrd.XL_CELL_EMPTY else cell
+
+
+def default_xf(sheet, row, col):
+    """The XF a new cell takes: the row's default, else the column's, else 15."""
+    info = sheet.rowinfo_map.get(row)
+    if info is not None and info.has_default_xf_index:
+        return info.xf_index
+    col_info = sheet.colinfo_map.get(col)
+    if col_info is not None:
+        return col_info.xf_index
+    return 15
+
+
+def check(template, output, writes, identical=False, shared_may_change=False):
+    """The list of problems found; empty when the output is sound."""
+    checker = Checker()
+    checker.streams(template, output, identical)
+    data_a = dump_records.read_workbook(template)
+    data_b = dump_records.read_workbook(output)
+    checker.records(data_a, data_b, shared_may_change)
+    a = xlrd.open_workbook(template, formatting_info=True)
+    b = xlrd.open_workbook(output, formatting_info=True)
+    checker.book(a, b)
+    by_sheet = {}
+    for sheet, row, col, value in writes:
+        by_sheet.setdefault(sheet, {})[(row - 1, col - 1)] = value
+    for n in by_sheet:
+        if not 1 <= n <= a.nsheets:
+            checker.fail("write to sheet %d, but the template has %d worksheets" % (n, a.nsheets))
+    for i in range(min(a.nsheets, b.nsheets)):
+        checker.sheet(a.sheet_by_index(i), b.sheet_by_index(i), by_sheet.get(i + 1, {}))
+    return checker.problems
+
+
+def report(problems, limit=40):
+    for p in problems[:limit]:
+        print("  " + p)
+    if len(problems) > limit:
+        print("  ... and %d more" % (len(problems) - limit))
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("template")
+    parser.add_argument("output")
+    parser.add_argument("cells", help="the cell file given to fill_cells (sheet, row, col, value per line)")
+    parser.add_argument("--identical", action="store_true", help="the Workbook stream must be unchanged too")
+    parser.add_argument("--shared-may-change", action="store_true", help="a shared formula's anchor was written")
+    args = parser.parse_args()
+    problems = check(args.template, args.output, read_cells_file(args.cells), args.identical, args.shared_may_change)
+    if problems:
+        print("%s does not match %s:" % (args.output, args.template))
+        report(problems)
+        return 1
+    print("%s: ok" % args.output)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

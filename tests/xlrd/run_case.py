@@ -1,0 +1,141 @@
+#!/usr/bin/python3
+"""One xlrd check: fills a fixture with fill_cells for a named case, then checks the output."""
+import argparse
+import os
+import re
+import subprocess
+import sys
+
+SKIP = 77
+try:
+    import xlrd  # noqa: F401
+    import olefile  # noqa: F401
+except ImportError as e:
+    print("skipped: %s (install python3-xlrd and python3-olefile)" % e)
+    sys.exit(SKIP)
+
+sys.dont_write_bytecode = True  # keep the source tree clean
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import check_filled  # noqa: E402
+
+LONG = ("Langer Bemerkungstext mit Umlauten äöüß und Zahlen 0123456789, " * 6)[:330]
+HUGE = "".join("Zeile %04d: Größe Ω Ж € — " % i for i in range(360))  # ~9000 characters, 16-bit
+SPECIAL = [
+    "ä ö ü ß Ä Ö Ü €", LONG, "007", "1-2", "=SUM(A1)", "TRUE", "1.5E3", "", "Αντλία θερμότητας / Насос №5",
+    "  Leerzeichen  ", "Zeile1\nZeile2\tTab", "12.10.2024", "#N/A", "'007", "0", "-", "\U0001F600 außerhalb BMP",
+    "\u00a0geschützt", HUGE, "ÿ Latin-1 ende", "Œ œ Š ‰ ™", "FALSCH", "=A1+1", "00042", "1,5", "3 %",
+]
+
+COL_V, COL_AP, COL_BC, COL_BD = 22, 42, 55, 56
+TITLE_CELLS = [(31, COL_V), (32, COL_V), (33, COL_V), (31, COL_AP), (33, COL_AP), (30, COL_BC), (31, COL_BC)]
+ROW_COLUMNS = [2] + list(range(5, 55)) + [COL_BC]  # B, E..BB, BC
+
+
+def import_fill(nsheets):
+    """What a run over an 86-line import file writes: title blocks, every data row and column, sheet totals."""
+    writes = []
+    k = 0
+    for sheet in range(1, 6):
+        for i, (row, col) in enumerate(TITLE_CELLS):
+            writes.append((sheet, row, col, SPECIAL[(sheet + i) % len(SPECIAL)] if i % 2 else "Projekt %d-%d" % (sheet, i)))
+        first = 11 if sheet == 1 else 12
+        for row in range(first, 29):
+            for col in ROW_COLUMNS:
+                k += 1
+                if col == 2:
+                    value = "P%d.%d-Pumpe Kühlkreis" % (sheet, row)
+                elif k % 7 == 0:
+                    value = SPECIAL[k % len(SPECIAL)]
+                else:
+                    value = "%d" % (k % 500) if k % 3 else "Wert %d/%d" % (row, col)
+                writes.append((sheet, row, col, value))
+    for sheet in range(1, 6):
+        writes.append((sheet, 33, COL_BD, " 6"))
+    return writes
+
+
+def special_cells(nsheets):
+    """The tricky strings into cells of every kind the templates hold, and into cells that do not exist."""
+    targets = [
+        (1, 11, 5), (1, 12, 6), (1, 13, 7), (1, 14, 8), (1, 15, 9), (1, 16, 10), (1, 17, 11), (1, 18, 12),
+        (1, 19, 13), (1, 25, 52), (1, 18, COL_BC), (1, 20, 5), (1, 20, 30), (1, 20, 54), (1, 15, 2),
+        (1, 31, COL_V), (1, 31, COL_AP), (1, 33, COL_BD), (1, 10, 5), (1, 8, 2),
+        (1, 40, 2), (1, 5, 3), (1, 3, 60), (1, 200, 1), (1, 12, 57), (1, 13, 58), (1, 1, 1),
+        (3, 11, 5), (3, 25, 52), (3, 33, COL_BD), (5, 28, COL_BC),
+    ]
+    writes = [(s, r, c, SPECIAL[i % len(SPECIAL)]) for i, (s, r, c) in enumerate(targets)]
+    writes += [(2, 12, 5, v) for v in SPECIAL]  # one cell written many times: the last string stays
+    writes.append((2, 12, 6, HUGE))
+    writes.append((2, 12, 7, HUGE))  # the same new string twice
+    if nsheets >= 6:  # a hidden sheet or a list sheet after the five
+        writes += [(6, 1, 1, "verborgen überschrieben"), (6, 30, 2, LONG), (6, 500, 3, "neu")]
+    return writes
+
+
+def shared_anchor(nsheets):
+    """Cells that anchor filled-down formulas (A11:A28, AZ20:AZ28 in the LibreOffice template)."""
+    return [(1, 11, 1, "Anker"), (1, 20, 52, "Anker AZ"), (3, 11, 1, "Anker 3")]
+
+
+CASES = {
+    "import_fill": import_fill,
+    "special_cells": special_cells,
+    "shared_anchor": shared_anchor,
+    "roundtrip": lambda n: [],
+    "no_such_sheet": lambda n: [(1, 11, 5, "vorher"), (n + 1, 11, 5, "zu weit")],
+}
+
+
+def run_fill(fill, template, output, cells_path):
+    if os.path.exists(output):
+        os.remove(output)
+    proc = subprocess.run([fill, template, output, "--cells", cells_path], capture_output=True, text=True,
+                          timeout=120)
+    return proc.returncode, (proc.stdout + proc.stderr).strip()
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--fill", required=True, help="the fill_cells program")
+    parser.add_argument("--template", required=True)
+    parser.add_argument("--case", required=True, choices=sorted(CASES))
+    parser.add_argument("--workdir", required=True)
+    args = parser.parse_args()
+
+    os.makedirs(args.workdir, exist_ok=True)
+    stem = "%s.%s" % (os.path.splitext(os.path.basename(args.template))[0], args.case)
+    output = os.path.join(args.workdir, stem + ".xls")
+    cells_path = os.path.join(args.workdir, stem + ".tsv")
+    nsheets = xlrd.open_workbook(args.template, on_demand=True).nsheets
+    writes = CASES[args.case](nsheets)
+    check_filled.write_cells_file(cells_path, writes)
+    code, text = run_fill(args.fill, args.template, output, cells_path)
+    print(text)
+
+    if args.case == "no_such_sheet":
+        if code == 1 and re.search(r"error 9 while writing sheet %d " % (nsheets + 1), text):
+            return 0
+        print("FAIL: writing worksheet %d of %d should fail with error 9" % (nsheets + 1, nsheets))
+        return 1
+    if args.case == "shared_anchor" and code == 1:
+        # Refusing is allowed, but only as 1004 on the write, and without an output file.
+        if re.search(r"error 1004 while writing", text) and not os.path.exists(output):
+            print("the host refused to write a shared formula's anchor (allowed)")
+            return 0
+        print("FAIL: a refused anchor write must be error 1004 and leave no output")
+        return 1
+    if code != 0:
+        print("FAIL: fill_cells exited with %d" % code)
+        return 1
+    problems = check_filled.check(args.template, output, writes, identical=args.case == "roundtrip",
+                                  shared_may_change=args.case == "shared_anchor")
+    if problems:
+        print("FAIL: %s does not match %s (%d problems):" % (output, args.template, len(problems)))
+        check_filled.report(problems)
+        return 1
+    print("%s: %d writes checked, ok" % (output, len(writes)))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
