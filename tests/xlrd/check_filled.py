@@ -90,6 +90,15 @@ class Checker:
             names_a = sorted("/".join(p) for p in a.listdir(streams=True, storages=True))
             names_b = sorted("/".join(p) for p in b.listdir(streams=True, storages=True))
             self.same("compound file entries", names_a, names_b)
+            for path in [[]] + a.listdir(streams=True, storages=True):
+                name = "/".join(path) or "root"
+                if path and "/".join(path) not in names_b:
+                    continue
+                meta_a = (a.getclsid(path) if path else a.root.clsid, a.getctime(path) if path else a.root.getctime(),
+                          a.getmtime(path) if path else a.root.getmtime())
+                meta_b = (b.getclsid(path) if path else b.root.clsid, b.getctime(path) if path else b.root.getctime(),
+                          b.getmtime(path) if path else b.root.getmtime())
+                self.same("%s: CLSID, creation and modification time" % name, meta_a, meta_b)
             for path in a.listdir(streams=True, storages=False):
                 name = "/".join(path)
                 if name == "Workbook" and not identical:
