@@ -240,6 +240,10 @@ def worksheet(n, rich):
     c = {}
     put(c, 2, "Vorlage SKOV_IMPORT – unveränderlicher Fuß")
     rows.append(row_xml(c))
+    rows.append('<table:table-row table:style-name="ro_std" table:number-rows-repeated="5"><table:table-cell/></table:table-row>')
+    # Row 40 formatted as a whole: new cells there take the row's format.
+    rows.append('<table:table-row table:style-name="ro_std" table:default-cell-style-name="ce_box">'
+                '<table:table-cell table:style-name="ce_box" table:number-columns-repeated="16384"/></table:table-row>')
     return (f'<table:table table:name="Blatt{n}" table:style-name="ta1">' + columns_xml()
             + "".join(rows) + "</table:table>")
 
