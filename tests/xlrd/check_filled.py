@@ -20,6 +20,7 @@ CHANGEABLE = {
     0x00FC, 0x00FF, 0x0085,  # SST, EXTSST, BOUNDSHEET (offsets)
 }
 SHARED = {0x04BC, 0x0221, 0x0236}  # SHRFMLA, ARRAY, TABLE: only when an anchor was written
+WINDOWS = {0x003D, 0x023E}  # WINDOW1, WINDOW2: only when sheets were activated, checked on their own
 
 
 def escape_value(value):
@@ -106,11 +107,11 @@ class Checker:
                 if name in names_b and a.openstream(path).read() != b.openstream(path).read():
                     self.fail("stream %s differs" % name)
 
-    def records(self, template_data, output_data, shared_may_change):
+    def records(self, template_data, output_data, shared_may_change, like_import=False):
         subs_a = dump_records.substreams(template_data)
         subs_b = dump_records.substreams(output_data)
         self.same("number of substreams", len(subs_a), len(subs_b))
-        ignored = CHANGEABLE | (SHARED if shared_may_change else set())
+        ignored = CHANGEABLE | (SHARED if shared_may_change else set()) | (WINDOWS if like_import else set())
         for i, (sa, sb) in enumerate(zip(subs_a, subs_b)):
             keep_a = [r for r in logical_records(sa[2]) if r[0] not in ignored]
             keep_b = [r for r in logical_records(sb[2]) if r[0] not in ignored]
@@ -134,6 +135,46 @@ class Checker:
         for name, offset, _, _ in dump_records.boundsheets(output_data):
             if offset not in bofs:
                 self.fail("sheet %s: stream offset %d is no BOF" % (name, offset))
+
+    def windows(self, data_a, data_b):
+        """After an import run: window 1 shown, worksheet 1 the active and only selected tab."""
+        def window1(data):
+            for _, rtype, body in dump_records.records(data):
+                if rtype == 0x003D:
+                    return body
+            return None
+        wa, wb = window1(data_a), window1(data_b)
+        if wa is None or wb is None:
+            self.fail("WINDOW1 missing (template %s, output %s)" % (wa is not None, wb is not None))
+            return
+        tabs = dump_records.boundsheets(data_b)
+        first = next(i for i, t in enumerate(tabs) if t[3] == 0)
+        grbit, itab_cur, _, ctab_sel = struct.unpack_from("<HHHH", wb, 8)
+        if grbit & 1:
+            self.fail("window 1 is still hidden")
+        self.same("active tab (WINDOW1)", first, itab_cur)
+        self.same("selected tabs (WINDOW1)", 1, ctab_sel)
+        self.same("window 1 position, size and other flags", (wa[:8], struct.unpack_from("<H", wa, 8)[0] & ~1, wa[16:]),
+                  (wb[:8], grbit & ~1, wb[16:]))
+        subs_a = dump_records.substreams(data_a)[1:]
+        subs_b = dump_records.substreams(data_b)[1:]
+        by_offset = {t[1]: (i, t) for i, t in enumerate(tabs)}
+        for sa, sb in zip(subs_a, subs_b):
+            tab = by_offset.get(sb[0])
+            if tab is None or tab[1][3] != 0:
+                continue
+            w2a = [body for _, rtype, body in sa[2] if rtype == 0x023E]
+            w2b = [body for _, rtype, body in sb[2] if rtype == 0x023E]
+            if len(w2a) != len(w2b) or not w2b:
+                self.fail("%s: WINDOW2 records %d in the template, %d in the output" % (tab[1][0], len(w2a), len(w2b)))
+                continue
+            flags = struct.unpack_from("<H", w2b[0], 0)[0]
+            active = tab[0] == first
+            if bool(flags & 0x0200) != active or bool(flags & 0x0400) != active:
+                self.fail("%s: selected/active flags 0x%04x, expected %s" % (tab[1][0], flags & 0x0600,
+                                                                            "both" if active else "neither"))
+            self.same("%s: other WINDOW2 fields" % tab[1][0],
+                      (struct.unpack_from("<H", w2a[0], 0)[0] & ~0x0600, w2a[0][2:]), (flags & ~0x0600, w2b[0][2:]))
 
     def book(self, a, b):
         self.same("sheet names", a.sheet_names(), b.sheet_names())
@@ -208,13 +249,15 @@ def default_xf(sheet, row, col):
     return 15
 
 
-def check(template, output, writes, identical=False, shared_may_change=False):
+def check(template, output, writes, identical=False, shared_may_change=False, like_import=False):
     """The list of problems found; empty when the output is sound."""
     checker = Checker()
     checker.streams(template, output, identical)
     data_a = dump_records.read_workbook(template)
     data_b = dump_records.read_workbook(output)
-    checker.records(data_a, data_b, shared_may_change)
+    checker.records(data_a, data_b, shared_may_change, like_import)
+    if like_import:
+        checker.windows(data_a, data_b)
     a = xlrd.open_workbook(template, formatting_info=True)
     b = xlrd.open_workbook(output, formatting_info=True)
     checker.book(a, b)
@@ -243,8 +286,10 @@ def main():
     parser.add_argument("cells", help="the cell file given to fill_cells (sheet, row, col, value per line)")
     parser.add_argument("--identical", action="store_true", help="the Workbook stream must be unchanged too")
     parser.add_argument("--shared-may-change", action="store_true", help="a shared formula's anchor was written")
+    parser.add_argument("--like-import", action="store_true", help="fill_cells ran with --like-import")
     args = parser.parse_args()
-    problems = check(args.template, args.output, read_cells_file(args.cells), args.identical, args.shared_may_change)
+    problems = check(args.template, args.output, read_cells_file(args.cells), args.identical, args.shared_may_change,
+                     args.like_import)
     if problems:
         print("%s does not match %s:" % (args.output, args.template))
         report(problems)

@@ -81,7 +81,8 @@ std::string Folder(const std::string& path) {
 }
 
 int Usage() {
-  std::cerr << "usage: fill_cells TEMPLATE OUTPUT [--cells FILE] [SHEET ROW COL VALUE]...\n";
+  std::cerr << "usage: fill_cells TEMPLATE OUTPUT [--like-import] [--cells FILE] [SHEET ROW COL VALUE]...\n"
+               "  --like-import: open, change sheets and save with the host calls an import run makes\n";
   return 2;
 }
 
@@ -92,8 +93,14 @@ int main(int argc, char** argv) {
   const std::string templatePath = argv[1];
   const std::string outputPath = argv[2];
   std::vector<CellWrite> writes;
+  bool likeImport = false;
   for (int i = 3; i < argc;) {
     std::string arg = argv[i];
+    if (arg == "--like-import") {
+      likeImport = true;
+      ++i;
+      continue;
+    }
     if (arg == "--cells") {
       if (i + 1 >= argc || !ReadCellFile(argv[i + 1], writes)) return Usage();
       i += 2;
@@ -114,10 +121,29 @@ int main(int argc, char** argv) {
   try {
     auto host = skov::MakeXlsHost(skov::FromUtf8(Folder(templatePath)));
     auto book = host->BindToFile(skov::FromUtf8(templatePath));
+    int current = 1;
+    if (likeImport) {
+      step = "opening";
+      book->Activate();
+      book->ShowWindow(1);
+      book->ActivateSheet(1);
+      book->ShowSheet(1);
+    }
     for (const CellWrite& w : writes) {
+      if (likeImport && w.sheet != current) {
+        step = "changing to sheet " + std::to_string(w.sheet);
+        book->ActivateSheet(w.sheet);
+        book->ShowSheet(w.sheet);
+        current = w.sheet;
+      }
       step = "writing sheet " + std::to_string(w.sheet) + " row " + std::to_string(w.row) + " col " +
              std::to_string(w.column);
       book->WriteCell(w.sheet, w.row, w.column, skov::FromUtf8(w.value));
+    }
+    if (likeImport) {
+      step = "changing to sheet 1";
+      book->ActivateSheet(1);
+      book->ShowSheet(1);
     }
     step = "saving";
     book->SaveAs(skov::FromUtf8(outputPath));

@@ -81,16 +81,17 @@ CASES = {
     "import_fill": import_fill,
     "special_cells": special_cells,
     "shared_anchor": shared_anchor,
+    "import_run": import_fill,  # the same cells with the sheet changes of a real run
     "roundtrip": lambda n: [],
     "no_such_sheet": lambda n: [(1, 11, 5, "vorher"), (n + 1, 11, 5, "zu weit")],
 }
 
 
-def run_fill(fill, template, output, cells_path):
+def run_fill(fill, template, output, cells_path, like_import):
     if os.path.exists(output):
         os.remove(output)
-    proc = subprocess.run([fill, template, output, "--cells", cells_path], capture_output=True, text=True,
-                          timeout=120)
+    command = [fill, template, output, "--cells", cells_path] + (["--like-import"] if like_import else [])
+    proc = subprocess.run(command, capture_output=True, text=True, timeout=120)
     return proc.returncode, (proc.stdout + proc.stderr).strip()
 
 
@@ -109,7 +110,8 @@ def main():
     nsheets = xlrd.open_workbook(args.template, on_demand=True).nsheets
     writes = CASES[args.case](nsheets)
     check_filled.write_cells_file(cells_path, writes)
-    code, text = run_fill(args.fill, args.template, output, cells_path)
+    like_import = args.case == "import_run"
+    code, text = run_fill(args.fill, args.template, output, cells_path, like_import)
     print(text)
 
     if args.case == "no_such_sheet":
@@ -128,7 +130,7 @@ def main():
         print("FAIL: fill_cells exited with %d" % code)
         return 1
     problems = check_filled.check(args.template, output, writes, identical=args.case == "roundtrip",
-                                  shared_may_change=args.case == "shared_anchor")
+                                  shared_may_change=args.case == "shared_anchor", like_import=like_import)
     if problems:
         print("FAIL: %s does not match %s (%d problems):" % (output, args.template, len(problems)))
         check_filled.report(problems)
