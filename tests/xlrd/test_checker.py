@@ -15,8 +15,75 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import check_filled  # noqa: E402
 
 
+def mutated(path, mutate):
+    """A copy of the fixture whose Workbook stream has one record changed in place."""
+    import shutil
+    import struct
+    import tempfile
+    import dump_records
+    data = bytearray(dump_records.read_workbook(path))
+    records = dump_records.records(bytes(data))
+    if not any(r[1] == mutate.record for r in records):
+        return None  # the fixture has no such record
+    mutate(data, records, struct)
+    fd, copy = tempfile.mkstemp(suffix=".xls")
+    os.close(fd)
+    shutil.copyfile(path, copy)
+    with olefile.OleFileIO(copy, write_mode=True) as ole:
+        ole.write_stream("Workbook", bytes(data))
+    return copy
+
+
+def first_of(records, rtype):
+    return next(r for r in records if r[1] == rtype)
+
+
+def bump_xf(data, records, struct):
+    offset = first_of(records, 0x00FD)[0] + 4 + 4
+    struct.pack_into("<H", data, offset, struct.unpack_from("<H", data, offset)[0] + 1)
+
+
+def flip_setup(data, records, struct):
+    data[first_of(records, 0x00A1)[0] + 4] ^= 0x01
+
+
+def shrink_merge(data, records, struct):
+    offset = first_of(records, 0x00E5)[0] + 4 + 2 + 2  # first range, its last row
+    struct.pack_into("<H", data, offset, struct.unpack_from("<H", data, offset)[0] + 1)
+
+
+bump_xf.record, flip_setup.record, shrink_merge.record = 0x00FD, 0x00A1, 0x00E5
+MUTATIONS = [("cell XF", bump_xf), ("page setup", flip_setup), ("merged range", shrink_merge)]
+
+
+def existing_text_cell(path):
+    """(sheet, row, col, text) of the first text cell: writing what is there already must pass."""
+    book = xlrd.open_workbook(path, formatting_info=True)
+    sheet = book.sheet_by_index(0)
+    for r in range(sheet.nrows):
+        for c in range(sheet.ncols):
+            if sheet.cell(r, c).ctype == xlrd.XL_CELL_TEXT:
+                return (1, r + 1, c + 1, sheet.cell(r, c).value)
+    return None
+
+
 def main(paths):
     failures = 0
+    for path in paths:
+        for name, mutate in MUTATIONS:
+            copy = mutated(path, mutate)
+            if copy is None:
+                continue
+            try:
+                if not check_filled.check(path, copy, []):
+                    failures += 1
+                    print("FAIL %s: a changed %s is not caught" % (os.path.basename(path), name))
+            finally:
+                os.remove(copy)
+        same = existing_text_cell(path)
+        if same and check_filled.check(path, path, [same]):
+            failures += 1
+            print("FAIL %s: a write of the string already there is reported" % os.path.basename(path))
     for path in paths:
         cases = [
             ("unchanged", [], True, 0),
