@@ -62,9 +62,9 @@ int32_t ActiveWindowHandle() {
   return active ? Handle(active) : 0;
 }
 
-PlatformDialogAnswer QtFileDialog::Show(const OpenFileName& record, bool open) {
-  QFileDialog dialog(WindowWithHandle(record.hwndOwner), Q(record.lpstrTitle.value_or(Text())),
-                     Q(record.lpstrInitialDir.value_or(Text())));
+void SetUpQtFileDialog(QFileDialog& dialog, const OpenFileName& record, bool open) {
+  dialog.setWindowTitle(Q(record.lpstrTitle.value_or(Text())));
+  dialog.setDirectory(Q(record.lpstrInitialDir.value_or(Text())));
   dialog.setAcceptMode(open ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
   const bool multi = record.Flags & OFN_ALLOWMULTISELECT;
   if (record.Flags & OFN_FILEMUSTEXIST) {
@@ -81,9 +81,11 @@ PlatformDialogAnswer QtFileDialog::Show(const OpenFileName& record, bool open) {
   if (record.lpstrDefExt && !record.lpstrDefExt->empty()) dialog.setDefaultSuffix(Q(*record.lpstrDefExt));
   const Text initialName = TrimNull(record.lpstrFile.value_or(Text()));
   if (!initialName.empty()) dialog.selectFile(Q(initialName));
+}
 
+PlatformDialogAnswer AnswerOf(const QFileDialog& dialog, int result, int32_t flags) {
   PlatformDialogAnswer answer;
-  if (dialog.exec() != QDialog::Accepted) return answer;
+  if (result != QDialog::Accepted) return answer;
   const QStringList chosen = dialog.selectedFiles();
   if (chosen.isEmpty()) return answer;
   if (chosen.size() == 1) {
@@ -94,8 +96,15 @@ PlatformDialogAnswer QtFileDialog::Show(const OpenFileName& record, bool open) {
     for (const QString& file : chosen) answer.path += u'\0' + QFileInfo(file).fileName().toStdU16String();
   }
   answer.ok = true;
-  answer.flags = record.Flags;
+  answer.flags = flags;
   return answer;
+}
+
+PlatformDialogAnswer QtFileDialog::Show(const OpenFileName& record, bool open) {
+  QFileDialog dialog(WindowWithHandle(record.hwndOwner));
+  SetUpQtFileDialog(dialog, record, open);
+  const int result = dialog.exec();
+  return AnswerOf(dialog, result, record.Flags);
 }
 
 }  // namespace skov

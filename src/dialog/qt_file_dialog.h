@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+class QFileDialog;
+
 #include "dialog/common_dialog.h"
 
 namespace skov {
@@ -15,6 +17,14 @@ QStringList QtNameFilters(const Text& platformFilter);
 
 // QApplication::activeWindow() as a 32-bit handle, 0 when there is none.
 int32_t ActiveWindowHandle();
+
+// The dialog set up from the record: title, folder, Open/Save, existing-file
+// mode for OFN_FILEMUSTEXIST (several files with OFN_ALLOWMULTISELECT),
+// filters with the record's index selected, default suffix, initial name.
+void SetUpQtFileDialog(QFileDialog& dialog, const OpenFileName& record, bool open);
+
+// What an accepted dialog answers; cancel for any other result.
+PlatformDialogAnswer AnswerOf(const QFileDialog& dialog, int result, int32_t flags);
 
 // A modal QFileDialog owned by the top-level widget whose handle is
 // hwndOwner (none when no widget has it).
