@@ -1,0 +1,193 @@
+// Shared string table parsing and appending, CONTINUE-aware.
+#include "xls/sst.h"
+
+#include <algorithm>
+
+namespace skov::xls {
+namespace {
+
+// Reads bytes of a record group as one sequence, stepping over record ends.
+class GroupCursor {
+ public:
+  GroupCursor(std::span<const uint8_t> s, std::span<const RecRef> g) : s_(s), g_(g) {
+    off_ = g_[0].body();
+    end_ = g_[0].end();
+  }
+  bool AtGroupEnd() {
+    SkipEmptyRecords();
+    return off_ == end_;
+  }
+  uint32_t Position() {
+    SkipEmptyRecords();
+    return off_;
+  }
+  uint8_t Byte() {
+    if (off_ == end_) NextRecord();
+    return s_[off_++];
+  }
+  uint16_t U16() { return static_cast<uint16_t>(Byte() | (Byte() << 8)); }
+  uint32_t U32() { return U16() | (static_cast<uint32_t>(U16()) << 16); }
+  void Skip(uint64_t n) {
+    while (n) {
+      if (off_ == end_) NextRecord();
+      uint32_t take = static_cast<uint32_t>(std::min<uint64_t>(n, end_ - off_));
+      off_ += take;
+      n -= take;
+    }
+  }
+  // cch characters; a record end inside them is followed by a new high-byte flag.
+  void Chars(uint32_t cch, bool high, std::u16string* text) {
+    while (cch) {
+      if (off_ == end_) {
+        NextRecord();
+        if (off_ == end_) continue;
+        high = s_[off_++] & 1;
+        continue;
+      }
+      uint32_t width = high ? 2 : 1;
+      uint32_t n = std::min<uint32_t>(cch, (end_ - off_) / width);
+      if (n == 0) throw BiffError("string character split across records");
+      if (text) {
+        for (uint32_t i = 0; i < n; ++i) {
+          text->push_back(high ? Get16(&s_[off_ + 2 * i]) : s_[off_ + i]);
+        }
+      }
+      off_ += n * width;
+      cch -= n;
+    }
+  }
+
+ private:
+  void NextRecord() {
+    if (++ri_ >= g_.size()) throw BiffError("string table runs past its records");
+    off_ = g_[ri_].body();
+    end_ = g_[ri_].end();
+  }
+  void SkipEmptyRecords() {
+    while (off_ == end_ && ri_ + 1 < g_.size()) NextRecord();
+  }
+
+  std::span<const uint8_t> s_;
+  std::span<const RecRef> g_;
+  size_t ri_ = 0;
+  uint32_t off_ = 0;
+  uint32_t end_ = 0;
+};
+
+// A record being filled; closed by patching its length.
+class RecordWriter {
+ public:
+  explicit RecordWriter(std::vector<uint8_t>& out) : out_(out) {}
+  void Begin(uint16_t type) {
+    hdr_ = out_.size();
+    PutRecordHeader(out_, type, 0);
+  }
+  void End() { Put16(&out_[hdr_ + 2], static_cast<uint16_t>(out_.size() - hdr_ - 4)); }
+  void Next() {
+    End();
+    Begin(rec::kContinue);
+  }
+  size_t Room() const { return kMaxRecordBody - (out_.size() - hdr_ - 4); }
+  size_t Header() const { return hdr_; }
+
+ private:
+  std::vector<uint8_t>& out_;
+  size_t hdr_ = 0;
+};
+
+}  // namespace
+
+SstTable ParseSst(std::span<const uint8_t> stream, std::span<const RecRef> group) {
+  SstTable t;
+  if (group.empty() || group[0].len < 8) throw BiffError("string table too short");
+  for (const RecRef& r : group) t.records.push_back(r.pos);
+  t.total = Get32(&stream[group[0].body()]);
+  t.unique = Get32(&stream[group[0].body() + 4]);
+  uint64_t bytes = 0;
+  for (const RecRef& r : group) bytes += r.len;
+  if (t.unique > bytes / 3) throw BiffError("string table count exceeds its data");
+  t.starts.reserve(t.unique);
+  t.plain.reserve(t.unique);
+
+  GroupCursor c(stream, group);
+  c.Skip(8);
+  std::u16string text;
+  for (uint32_t i = 0; i < t.unique; ++i) {
+    if (c.AtGroupEnd()) throw BiffError("string table holds fewer strings than its count");
+    t.starts.push_back(c.Position());
+    uint16_t cch = c.U16();
+    uint8_t flags = c.Byte();
+    uint16_t runs = (flags & 0x08) ? c.U16() : 0;
+    uint32_t ext = (flags & 0x04) ? c.U32() : 0;
+    text.clear();
+    bool plain = runs == 0 && ext == 0;
+    c.Chars(cch, flags & 1, plain ? &text : nullptr);
+    c.Skip(4ull * runs + ext);
+    if (plain) t.plain.emplace(text, i);
+  }
+  if (!c.AtGroupEnd()) throw BiffError("string table holds more data than its count");
+  return t;
+}
+
+void AppendSstStrings(std::vector<uint8_t>& out, std::span<const std::u16string> strings, const uint32_t* header,
+                      std::vector<SstStart>* starts) {
+  RecordWriter w(out);
+  if (header) {
+    w.Begin(rec::kSst);
+    size_t at = out.size();
+    out.resize(at + 8);
+    Put32(&out[at], header[0]);
+    Put32(&out[at + 4], header[1]);
+  } else {
+    if (strings.empty()) return;
+    w.Begin(rec::kContinue);
+  }
+  for (const std::u16string& s : strings) {
+    bool high = std::any_of(s.begin(), s.end(), [](char16_t ch) { return ch > 0xFF; });
+    size_t width = high ? 2 : 1;
+    if (w.Room() < 3 + (s.empty() ? 0 : width)) w.Next();
+    if (starts) starts->push_back({static_cast<uint32_t>(out.size()), static_cast<uint32_t>(w.Header())});
+    size_t at = out.size();
+    out.resize(at + 3);
+    Put16(&out[at], static_cast<uint16_t>(s.size()));
+    out[at + 2] = high ? 1 : 0;
+    size_t i = 0;
+    while (i < s.size()) {
+      size_t n = std::min(s.size() - i, w.Room() / width);
+      if (n == 0) {
+        w.Next();
+        out.push_back(high ? 1 : 0);
+        continue;
+      }
+      at = out.size();
+      out.resize(at + n * width);
+      for (size_t k = 0; k < n; ++k) {
+        if (high) {
+          Put16(&out[at + 2 * k], s[i + k]);
+        } else {
+          out[at + k] = static_cast<uint8_t>(s[i + k]);
+        }
+      }
+      i += n;
+    }
+  }
+  w.End();
+}
+
+std::vector<uint8_t> BuildExtSst(std::span<const SstStart> starts) {
+  // Buckets of at least 8 strings, at most 128 buckets: the record stays small.
+  size_t n = starts.size();
+  size_t per = std::max<size_t>(8, (n + 127) / 128);
+  size_t buckets = (n + per - 1) / per;
+  std::vector<uint8_t> body(2 + 8 * buckets);
+  Put16(&body[0], static_cast<uint16_t>(per));
+  for (size_t b = 0; b < buckets; ++b) {
+    const SstStart& s = starts[b * per];
+    Put32(&body[2 + 8 * b], s.pos);
+    Put16(&body[6 + 8 * b], static_cast<uint16_t>(s.pos - s.recordPos));
+    Put16(&body[8 + 8 * b], 0);
+  }
+  return body;
+}
+
+}  // namespace skov::xls
