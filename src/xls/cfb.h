@@ -28,11 +28,15 @@ struct CfbEntry {
   uint64_t modified = 0;  // FILETIME as stored
   std::vector<uint8_t> data;        // streams only
   std::vector<CfbEntry> children;   // storages and the root only, in the file's sibling-tree order (in-order walk)
+
+  friend bool operator==(const CfbEntry&, const CfbEntry&) = default;
 };
 
 struct CompoundFile {
   uint16_t majorVersion = 3;  // 3: 512-byte sectors, 4: 4096-byte sectors
   CfbEntry root;              // type Root; its data is not kept separately (the mini stream is rebuilt)
+
+  friend bool operator==(const CompoundFile&, const CompoundFile&) = default;
 };
 
 // Throws CfbError for anything that is not a sound compound file; never reads
@@ -47,5 +51,9 @@ std::vector<uint8_t> WriteCompoundFile(const CompoundFile& file);
 // case-insensitively), or nullptr.
 CfbEntry* FindChild(CfbEntry& storage, std::u16string_view name);
 const CfbEntry* FindChild(const CfbEntry& storage, std::u16string_view name);
+
+// The format's order of sibling names: shorter first, then by upper-cased
+// UTF-16 code units (ASCII and Latin-1 letters folded). 0 means the same name.
+int CompareNames(std::u16string_view a, std::u16string_view b);
 
 }  // namespace skov::xls
