@@ -1,19 +1,229 @@
-// Placeholder until the workbook engine lands: every bind fails.
+// The .XLS host: binds compound files holding a BIFF8 workbook, fills them
+// through the workbook engine and saves them atomically under a new name.
 #include "host/xls_host.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
 #include "strings/runtime_error.h"
+#include "xls/book.h"
+#include "xls/cfb.h"
 
 namespace skov {
 namespace {
 
+// Binding failures that are not refusals: no file, not a workbook, damaged.
+constexpr int kNotAWorkbook = 432;
+constexpr int kRefused = 1004;
+
+struct FileKey {
+  dev_t dev = 0;
+  ino_t ino = 0;
+  off_t size = 0;
+  timespec mtime{};
+  bool operator==(const FileKey& o) const {
+    return dev == o.dev && ino == o.ino && size == o.size && mtime.tv_sec == o.mtime.tv_sec &&
+           mtime.tv_nsec == o.mtime.tv_nsec;
+  }
+};
+
+// A template read and parsed once; binds share it and copy only what they change.
+struct ParsedFile {
+  std::string path;
+  FileKey key;
+  std::vector<uint8_t> fileBytes;  // the container as read, written back when nothing changed
+  xls::CompoundFile container;     // with the Workbook stream's data moved into `book`
+  size_t workbookChild = 0;
+  std::shared_ptr<const xls::Template> book;
+};
+
+class Fd {
+ public:
+  explicit Fd(int fd) : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+  int release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+
+ private:
+  int fd_;
+};
+
+std::shared_ptr<const ParsedFile> ParseFile(const std::string& path, const FileKey& key, std::vector<uint8_t> bytes) {
+  auto f = std::make_shared<ParsedFile>();
+  f->path = path;
+  f->key = key;
+  try {
+    f->container = xls::ReadCompoundFile(bytes);
+  } catch (const std::exception& e) {
+    Raise(kNotAWorkbook, std::string("not a workbook file: ") + e.what());
+  }
+  std::vector<xls::CfbEntry>& children = f->container.root.children;
+  const xls::CfbEntry* stream = xls::FindChild(f->container.root, u"Workbook");
+  if (!stream || stream->type != xls::CfbType::Stream) {
+    const xls::CfbEntry* old = xls::FindChild(f->container.root, u"Book");
+    Raise(kNotAWorkbook, old ? "workbook older than Excel 97" : "no workbook stream");
+  }
+  f->workbookChild = static_cast<size_t>(stream - children.data());
+  try {
+    f->book = xls::ParseWorkbookStream(std::move(children[f->workbookChild].data));
+  } catch (const std::exception& e) {
+    Raise(kNotAWorkbook, std::string("damaged workbook: ") + e.what());
+  }
+  children[f->workbookChild].data.clear();
+  f->fileBytes = std::move(bytes);
+  return f;
+}
+
+void WriteAll(int fd, const uint8_t* p, size_t n) {
+  while (n) {
+    ssize_t w = ::write(fd, p, n);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) Raise(kRefused, std::string("cannot write the workbook: ") + std::strerror(errno ? errno : ENOSPC));
+    p += w;
+    n -= static_cast<size_t>(w);
+  }
+}
+
+// Temporary file in the target's folder, flushed, then renamed over the
+// target: a failed save leaves neither a half-written workbook nor a lost one.
+void WriteFileAtomically(const std::string& target, const std::vector<uint8_t>& bytes) {
+  std::filesystem::path p(target);
+  std::string folder = p.has_parent_path() ? p.parent_path().string() : std::string(".");
+  std::string temp = folder + "/." + p.filename().string() + ".XXXXXX";
+  Fd fd(::mkstemp(temp.data()));
+  if (fd.get() < 0) Raise(kRefused, "cannot create a file in " + folder + ": " + std::strerror(errno));
+  try {
+    WriteAll(fd.get(), bytes.data(), bytes.size());
+    if (::fdatasync(fd.get()) != 0) Raise(kRefused, std::string("cannot flush the workbook: ") + std::strerror(errno));
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    if (::fchmod(fd.get(), 0666 & ~mask) != 0) Raise(kRefused, std::string("cannot set file mode: ") + std::strerror(errno));
+    if (::close(fd.release()) != 0) Raise(kRefused, std::string("cannot close the workbook: ") + std::strerror(errno));
+    if (::rename(temp.c_str(), target.c_str()) != 0) {
+      Raise(kRefused, "cannot replace " + target + ": " + std::strerror(errno));
+    }
+  } catch (...) {
+    ::unlink(temp.c_str());
+    throw;
+  }
+  int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
+  }
+}
+
+class XlsWorkbook : public Workbook {
+ public:
+  explicit XlsWorkbook(std::shared_ptr<const ParsedFile> file) : file_(std::move(file)), book_(file_->book) {}
+
+  void Activate() override { Open(); }
+  void ShowWindow(int window) override { Open().ShowWindow(window); }
+  void ActivateSheet(int sheet) override { Open().ActivateSheet(sheet); }
+  void ShowSheet(int sheet) override { Open().ShowSheet(sheet); }
+  void WriteCell(int sheet, int row, int column, const Text& value) override {
+    Open().WriteCell(sheet, row, column, value);
+  }
+
+  void SaveAs(const Text& path) override {
+    xls::Book& book = Open();
+    std::string target = ToUtf8(path);
+    if (target.empty()) Raise(kRefused, "no file name");
+    struct stat st {};
+    if (::stat(target.c_str(), &st) == 0) {
+      if (S_ISDIR(st.st_mode)) Raise(kRefused, target + " is a folder");
+      if (st.st_dev == file_->key.dev && st.st_ino == file_->key.ino) Raise(kRefused, "the template is never written");
+    } else {
+      std::error_code e1, e2;
+      auto a = std::filesystem::weakly_canonical(target, e1);
+      auto b = std::filesystem::weakly_canonical(file_->path, e2);
+      if (!e1 && !e2 && a == b) Raise(kRefused, "the template is never written");
+    }
+    std::vector<uint8_t> bytes;
+    if (!book.Changed()) {
+      bytes = file_->fileBytes;
+    } else {
+      try {
+        xls::CompoundFile out = file_->container;
+        out.root.children[file_->workbookChild].data = book.Serialize();
+        bytes = xls::WriteCompoundFile(out);
+      } catch (const RuntimeError&) {
+        throw;
+      } catch (const std::exception& e) {
+        Raise(kRefused, std::string("cannot build the workbook file: ") + e.what());
+      }
+    }
+    WriteFileAtomically(target, bytes);
+  }
+
+  void Close(bool saveChanges) override {
+    if (saveChanges) SaveAs(FromUtf8(file_->path));
+    closed_ = true;
+    book_ = xls::Book(file_->book);
+  }
+
+ private:
+  xls::Book& Open() {
+    if (closed_) Raise(kRefused, "workbook is closed");
+    return book_;
+  }
+
+  std::shared_ptr<const ParsedFile> file_;
+  xls::Book book_;
+  bool closed_ = false;
+};
+
 class XlsHost : public SpreadsheetHost {
  public:
   explicit XlsHost(Text folder) : folder_(std::move(folder)) {}
+
   Text DefaultFilePath() override { return folder_; }
-  std::unique_ptr<Workbook> BindToFile(const Text&) override { Raise(432, "workbook engine not built yet"); }
+
+  std::unique_ptr<Workbook> BindToFile(const Text& path) override {
+    std::string p = ToUtf8(path);
+    Fd fd(::open(p.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) {
+      int e = errno;
+      if (e == EACCES || e == EPERM) Raise(kRefused, "no access to " + p);
+      Raise(kNotAWorkbook, "cannot open " + p + ": " + std::strerror(e));
+    }
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) Raise(kNotAWorkbook, p + " is not a file");
+    FileKey key{st.st_dev, st.st_ino, st.st_size, st.st_mtim};
+    if (!cache_ || cache_->path != p || !(cache_->key == key)) {
+      cache_.reset();
+      std::vector<uint8_t> bytes(static_cast<size_t>(st.st_size));
+      size_t got = 0;
+      while (got < bytes.size()) {
+        ssize_t n = ::read(fd.get(), bytes.data() + got, bytes.size() - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EACCES || errno == EPERM)) Raise(kRefused, "no access to " + p);
+        if (n <= 0) Raise(kNotAWorkbook, "cannot read " + p);
+        got += static_cast<size_t>(n);
+      }
+      cache_ = ParseFile(p, key, std::move(bytes));
+    }
+    return std::make_unique<XlsWorkbook>(cache_);
+  }
 
  private:
   Text folder_;
+  std::shared_ptr<const ParsedFile> cache_;
 };
 
 }  // namespace

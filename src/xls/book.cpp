@@ -329,17 +329,44 @@ uint16_t ItemXf(const Template& t, const CellItem& c, uint16_t column) {
   return Get16(body + 4);
 }
 
-// Whether a formula item carries a SHRFMLA, ARRAY or TABLE record.
-uint16_t AnchorKind(const Template& t, const CellItem& c) {
-  if (c.len == 0) return 0;
-  const uint8_t* p = t.bytes.data() + c.pos;
-  uint32_t off = 4u + Get16(p + 2);
-  while (off + 4 <= c.len) {
-    uint16_t type = Get16(p + off);
-    if (type == rec::kShrFmla || type == rec::kArray || type == rec::kTable) return type;
-    off += 4u + Get16(p + off + 2);
+// The records of a cell item, header first; empty for a cell written here.
+std::span<const uint8_t> ItemBytes(const Template& t, const CellItem& c) {
+  if (!c.own.empty()) return c.own;
+  if (c.len) return {t.bytes.data() + c.pos, c.len};
+  return {};
+}
+
+// Offset within the item of its SHRFMLA, ARRAY or TABLE record, or 0.
+size_t AnchorRecord(const Template& t, const CellItem& c, uint16_t* kind) {
+  std::span<const uint8_t> b = ItemBytes(t, c);
+  if (b.size() < 4) return 0;
+  size_t off = 4u + Get16(&b[2]);
+  while (off + 4 <= b.size()) {
+    uint16_t type = Get16(&b[off]);
+    if (type == rec::kShrFmla || type == rec::kArray || type == rec::kTable) {
+      if (kind) *kind = type;
+      return off;
+    }
+    off += 4u + Get16(&b[off + 2]);
   }
   return 0;
+}
+
+uint16_t AnchorKind(const Template& t, const CellItem& c) {
+  uint16_t kind = 0;
+  AnchorRecord(t, c, &kind);
+  return kind;
+}
+
+// The cell a formula refers to with a PtgExp as its only token, if so.
+bool ExpTarget(const Template& t, const CellItem& c, uint16_t* row, uint16_t* column) {
+  std::span<const uint8_t> b = ItemBytes(t, c);
+  if (c.type != rec::kFormula || b.size() < 4 || Get16(&b[2]) < 27) return false;
+  const uint8_t* body = b.data() + 4;
+  if (Get16(body + 20) < 5 || body[22] != 0x01) return false;
+  *row = Get16(body + 23);
+  *column = Get16(body + 25);
+  return true;
 }
 
 CellItem* FindCell(SheetCells& sc, uint16_t row, uint16_t column) {
@@ -352,22 +379,81 @@ CellItem* FindCell(SheetCells& sc, uint16_t row, uint16_t column) {
   return &*cit;
 }
 
-// A formula cell may be overwritten unless other cells' formulas hang on it:
-// anchors of shared, array and table formulas, and members of arrays and tables.
+// A formula cell that is no anchor may be overwritten unless it is part of
+// an array or a data table; members of shared formulas may.
 bool FormulaWritable(const Template& t, SheetCells& sc, const CellItem& c, uint16_t row, uint16_t column) {
-  if (AnchorKind(t, c)) return false;
-  const uint8_t* body = t.bytes.data() + c.pos + 4;
-  uint16_t len = Get16(t.bytes.data() + c.pos + 2);
+  std::span<const uint8_t> b = ItemBytes(t, c);
+  const uint8_t* body = b.data() + 4;
+  uint16_t len = Get16(&b[2]);
   uint16_t cce = Get16(body + 20);
   if (cce == 0 || len < 23) return true;
-  uint8_t ptg = body[22];
-  if (ptg == 0x02) return false;  // part of a data table
-  if (ptg != 0x01) return true;
-  if (cce < 5 || len < 27) return false;
-  uint16_t ar = Get16(body + 23), ac = Get16(body + 25);
-  if (ar == row && ac == column) return false;
+  if (body[22] == 0x02) return false;  // part of a data table
+  if (body[22] != 0x01) return true;
+  uint16_t ar, ac;
+  if (!ExpTarget(t, c, &ar, &ac) || (ar == row && ac == column)) return false;
   const CellItem* anchor = FindCell(sc, ar, ac);
   return anchor && anchor->type == rec::kFormula && AnchorKind(t, *anchor) == rec::kShrFmla;
+}
+
+// The anchor of a shared formula is about to be overwritten: the first
+// remaining member becomes the anchor, with the SHRFMLA after it and every
+// member pointing at it. The formula's tokens are relative to the cell they
+// are evaluated in, so they stay as they are. When the first member is not
+// the top left of the rest, each row of members gets a SHRFMLA of its own.
+bool MoveSharedAnchor(const Template& t, SheetCells& sc, const CellItem& anchor, uint16_t ar, uint16_t ac) {
+  std::span<const uint8_t> a = ItemBytes(t, anchor);
+  const size_t so = AnchorRecord(t, anchor, nullptr);
+  const uint16_t slen = Get16(&a[so + 2]);
+  if (slen < 8) return false;
+  const uint8_t* shr = &a[so + 4];
+  const uint16_t rwFirst = Get16(shr), rwLast = Get16(shr + 2);
+  const uint8_t colFirst = shr[4], colLast = shr[5];
+  std::vector<CellItem*> members;
+  for (RowItem& row : sc.rows) {
+    if (row.row < rwFirst || row.row > rwLast) continue;
+    for (CellItem& c : row.cells) {
+      uint16_t er, ec;
+      if (&c == &anchor || c.first != c.last || c.first < colFirst || c.first > colLast) continue;
+      if (ExpTarget(t, c, &er, &ec) && er == ar && ec == ac && !AnchorKind(t, c)) members.push_back(&c);
+    }
+  }
+  if (members.empty()) return true;
+  std::vector<uint16_t> memberRows;
+  for (RowItem& row : sc.rows) {
+    for (CellItem& c : row.cells) {
+      if (std::find(members.begin(), members.end(), &c) != members.end()) memberRows.push_back(row.row);
+    }
+  }
+  // One group when the first member is the top left of them all, else one per row.
+  bool oneGroup = true;
+  for (CellItem* m : members) oneGroup = oneGroup && m->first >= members.front()->first;
+  for (size_t g = 0; g < members.size();) {
+    size_t e = g + 1;
+    while (e < members.size() && (oneGroup || memberRows[e] == memberRows[g])) ++e;
+    const uint16_t nr = memberRows[g], nc = members[g]->first;
+    uint16_t lastRow = nr, lastCol = nc;
+    for (size_t i = g; i < e; ++i) {
+      lastRow = std::max(lastRow, memberRows[i]);
+      lastCol = std::max(lastCol, members[i]->first);
+    }
+    std::vector<uint8_t> moved(a.begin() + long(so), a.begin() + long(so) + 4 + slen);
+    Put16(&moved[4], nr);
+    Put16(&moved[6], lastRow);
+    moved[8] = static_cast<uint8_t>(nc);
+    moved[9] = static_cast<uint8_t>(lastCol);
+    moved[11] = static_cast<uint8_t>(std::min<size_t>(e - g, 255));
+    for (size_t i = g; i < e; ++i) {
+      std::span<const uint8_t> b = ItemBytes(t, *members[i]);
+      std::vector<uint8_t> bytes(b.begin(), b.end());
+      Put16(&bytes[4 + 23], nr);
+      Put16(&bytes[4 + 25], nc);
+      if (i == g) bytes.insert(bytes.begin() + 4 + Get16(&bytes[2]), moved.begin(), moved.end());
+      members[i]->own = std::move(bytes);
+      members[i]->len = 0;
+    }
+    g = e;
+  }
+  return true;
 }
 
 // Part [a, b] of a MULBLANK or MULRK item as a record of its own.
@@ -513,18 +599,20 @@ void Book::WriteCell(int sheet, int row, int column, std::u16string_view value) 
 
   CellItem written;
   written.first = written.last = c;
-  written.type = value.empty() ? rec::kBlank : rec::kLabelSst;
+  written.type = rec::kLabelSst;
 
   if (CellItem* old = FindCell(sc, r, c)) {
-    if (old->type == rec::kFormula && !FormulaWritable(*t_, sc, *old, r, c)) {
-      Raise(1004, "cell belongs to a shared, array or table formula");
+    if (old->type == rec::kFormula) {
+      const uint16_t kind = AnchorKind(*t_, *old);
+      const bool ok = kind == rec::kShrFmla ? MoveSharedAnchor(*t_, sc, *old, r, c)
+                      : kind == 0           ? FormulaWritable(*t_, sc, *old, r, c)
+                                            : false;
+      if (!ok) Raise(1004, "cell belongs to an array or table formula");
     }
     written.xf = ItemXf(*t_, *old, c);
     if (old->type == rec::kLabelSst) --totalDelta_;
-    if (!value.empty()) {
-      written.isst = StringIndex(value);
-      ++totalDelta_;
-    }
+    written.isst = StringIndex(value);
+    ++totalDelta_;
     if (old->first == old->last) {
       *old = std::move(written);
     } else {
@@ -541,7 +629,6 @@ void Book::WriteCell(int sheet, int row, int column, std::u16string_view value) 
     return;
   }
 
-  if (value.empty()) return;  // nothing there, and nothing to put there
   bool added = false;
   RowItem& rowItem = FindOrAddRow(sc.rows, r, &added);
   uint8_t* rb = rowItem.body.data();

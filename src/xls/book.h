@@ -62,8 +62,8 @@ class Book {
   void ShowWindow(int window);
   void ActivateSheet(int sheet);
   void ShowSheet(int sheet);
-  // Row 1..65536, column 1..256; the cell keeps its format. An empty value
-  // leaves a blank cell with that format, as the spreadsheet does.
+  // Row 1..65536, column 1..256; the cell keeps its format and holds the
+  // value as a text, the empty text included.
   void WriteCell(int sheet, int row, int column, std::u16string_view value);
 
   // Whether the stream would differ from the template's.
