@@ -107,12 +107,21 @@ class Checker:
                 if name in names_b and a.openstream(path).read() != b.openstream(path).read():
                     self.fail("stream %s differs" % name)
 
-    def records(self, template_data, output_data, shared_may_change, like_import=False):
+    def records(self, template_data, output_data, written_cells, like_import=False):
         subs_a = dump_records.substreams(template_data)
         subs_b = dump_records.substreams(output_data)
         self.same("number of substreams", len(subs_a), len(subs_b))
-        ignored = CHANGEABLE | (SHARED if shared_may_change else set()) | (WINDOWS if like_import else set())
+        worksheet_of = {}
+        for _, offset, _, kind in dump_records.boundsheets(template_data):
+            if kind == 0:
+                worksheet_of[offset] = len(worksheet_of) + 1
         for i, (sa, sb) in enumerate(zip(subs_a, subs_b)):
+            ignored = CHANGEABLE | (WINDOWS if like_import else set())
+            # A shared or array formula may be rebuilt or dropped once one of its cells was written.
+            cells = written_cells.get(worksheet_of.get(sa[0]), {})
+            for r1, r2, c1, c2 in shared_ranges(sa[2]):
+                if any(r1 <= r <= r2 and c1 <= c <= c2 for r, c in cells):
+                    ignored |= SHARED
             keep_a = [r for r in logical_records(sa[2]) if r[0] not in ignored]
             keep_b = [r for r in logical_records(sb[2]) if r[0] not in ignored]
             if keep_a != keep_b:
@@ -238,6 +247,11 @@ def cell_at(sheet, row, col):
     return None if cell.ctype == xlrd.XL_CELL_EMPTY else cell
 
 
+def shared_ranges(sub_records):
+    """(first row, last row, first col, last col), 0-based, of the shared and array formulas."""
+    return [struct.unpack_from("<HHBB", body, 0) for _, rtype, body in sub_records if rtype in SHARED]
+
+
 def default_xf(sheet, row, col):
     """The XF a new cell takes: the row's default, else the column's, else 15."""
     info = sheet.rowinfo_map.get(row)
@@ -249,21 +263,21 @@ def default_xf(sheet, row, col):
     return 15
 
 
-def check(template, output, writes, identical=False, shared_may_change=False, like_import=False):
+def check(template, output, writes, identical=False, like_import=False):
     """The list of problems found; empty when the output is sound."""
+    by_sheet = {}
+    for sheet, row, col, value in writes:
+        by_sheet.setdefault(sheet, {})[(row - 1, col - 1)] = value
     checker = Checker()
     checker.streams(template, output, identical)
     data_a = dump_records.read_workbook(template)
     data_b = dump_records.read_workbook(output)
-    checker.records(data_a, data_b, shared_may_change, like_import)
+    checker.records(data_a, data_b, by_sheet, like_import)
     if like_import:
         checker.windows(data_a, data_b)
     a = xlrd.open_workbook(template, formatting_info=True)
     b = xlrd.open_workbook(output, formatting_info=True)
     checker.book(a, b)
-    by_sheet = {}
-    for sheet, row, col, value in writes:
-        by_sheet.setdefault(sheet, {})[(row - 1, col - 1)] = value
     for n in by_sheet:
         if not 1 <= n <= a.nsheets:
             checker.fail("write to sheet %d, but the template has %d worksheets" % (n, a.nsheets))
@@ -285,11 +299,9 @@ def main():
     parser.add_argument("output")
     parser.add_argument("cells", help="the cell file given to fill_cells (sheet, row, col, value per line)")
     parser.add_argument("--identical", action="store_true", help="the Workbook stream must be unchanged too")
-    parser.add_argument("--shared-may-change", action="store_true", help="a shared formula's anchor was written")
     parser.add_argument("--like-import", action="store_true", help="fill_cells ran with --like-import")
     args = parser.parse_args()
-    problems = check(args.template, args.output, read_cells_file(args.cells), args.identical, args.shared_may_change,
-                     args.like_import)
+    problems = check(args.template, args.output, read_cells_file(args.cells), args.identical, args.like_import)
     if problems:
         print("%s does not match %s:" % (args.output, args.template))
         report(problems)

@@ -83,16 +83,16 @@ def formula_problems(sheet_records):
         elif rtype in (0x04BC, 0x0221, 0x0236):
             r1, r2, c1, c2 = struct.unpack_from("<HHBB", body, 0)
             anchors[(r1, c1)] = (r1, r2, c1, c2, last_formula)
-        elif rtype not in (0x0207,):
-            last_formula = None if rtype in CELL_TYPES else last_formula
+        elif rtype in CELL_TYPES or rtype in (0x00BE, 0x00BD):
+            last_formula = None
     for row, col, (arow, acol) in formulas:
         anchor = anchors.get((arow, acol))
         if anchor is None:
             problems.append("formula at (%d,%d) refers to (%d,%d), which anchors nothing" % (row, col, arow, acol))
         elif not (anchor[0] <= row <= anchor[1] and anchor[2] <= col <= anchor[3]):
             problems.append("formula at (%d,%d) lies outside the range anchored at (%d,%d)" % (row, col, arow, acol))
-        elif anchor[4] is None:
-            problems.append("the shared formula at (%d,%d) does not follow a formula cell" % (arow, acol))
+        elif anchor[4] != (arow, acol):
+            problems.append("the shared formula at (%d,%d) does not follow its anchor's formula cell" % (arow, acol))
     return problems
 
 

@@ -109,6 +109,8 @@ def main():
     cells_path = os.path.join(args.workdir, stem + ".tsv")
     nsheets = xlrd.open_workbook(args.template, on_demand=True).nsheets
     writes = CASES[args.case](nsheets)
+    if args.case != "no_such_sheet":
+        writes = [w for w in writes if w[0] <= nsheets]  # small fixtures: the sheets they have
     check_filled.write_cells_file(cells_path, writes)
     like_import = args.case == "import_run"
     code, text = run_fill(args.fill, args.template, output, cells_path, like_import)
@@ -130,7 +132,7 @@ def main():
         print("FAIL: fill_cells exited with %d" % code)
         return 1
     problems = check_filled.check(args.template, output, writes, identical=args.case == "roundtrip",
-                                  shared_may_change=args.case == "shared_anchor", like_import=like_import)
+                                  like_import=like_import)
     if problems:
         print("FAIL: %s does not match %s (%d problems):" % (output, args.template, len(problems)))
         check_filled.report(problems)
