@@ -8,12 +8,15 @@
 
 namespace skov {
 
-void QtMessageService::Show(const Text& prompt, const Text& title) {
-  QMessageBox box(QMessageBox::NoIcon, QString::fromStdU16String(title), QString::fromStdU16String(prompt),
-                  QMessageBox::Ok, QApplication::activeWindow());
-  box.setTextFormat(Qt::PlainText);  // paths in prompts are never markup
-  box.exec();
+std::unique_ptr<QMessageBox> MakeMessageBox(const Text& prompt, const Text& title) {
+  auto box = std::make_unique<QMessageBox>(QMessageBox::NoIcon, QString::fromStdU16String(title),
+                                           QString::fromStdU16String(prompt), QMessageBox::Ok,
+                                           QApplication::activeWindow());
+  box->setTextFormat(Qt::PlainText);  // paths in prompts are never markup
+  return box;
 }
+
+void QtMessageService::Show(const Text& prompt, const Text& title) { MakeMessageBox(prompt, title)->exec(); }
 
 QtBusyPointer::~QtBusyPointer() { Set(MousePointer::Default); }
 

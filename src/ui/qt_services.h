@@ -1,12 +1,20 @@
 // The platform services of a run on Qt: message box, busy pointer, folder.
 #pragma once
 
+#include <memory>
+
 #include "host/platform.h"
 #include "strings/text.h"
 
+class QMessageBox;
+
 namespace skov {
 
-// A modal QMessageBox: the prompt, an OK button, the title, no icon.
+// The box QtMessageService shows: the prompt as plain text, an OK button
+// only, the title, no icon, owned by the active window.
+std::unique_ptr<QMessageBox> MakeMessageBox(const Text& prompt, const Text& title);
+
+// Shows MakeMessageBox modally.
 class QtMessageService : public MessageService {
  public:
   void Show(const Text& prompt, const Text& title) override;

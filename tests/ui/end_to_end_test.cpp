@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <filesystem>
@@ -117,6 +118,15 @@ TEST(QtBusyPointer, OneOverrideCursorAtMost) {
     p.Set(MousePointer::Hourglass);
   }
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);  // left busy, restored on destruction
+}
+
+TEST(QtMessageService, OkOnlyNoIconPlainText) {
+  const auto box = MakeMessageBox(u"Log-Datei: /tmp/<b>A</b>.LOG", u"SKOV Import DDC");
+  EXPECT_EQ(box->windowTitle(), "SKOV Import DDC");
+  EXPECT_EQ(box->text(), "Log-Datei: /tmp/<b>A</b>.LOG");
+  EXPECT_EQ(box->textFormat(), Qt::PlainText);
+  EXPECT_EQ(box->icon(), QMessageBox::NoIcon);
+  EXPECT_EQ(box->standardButtons(), QMessageBox::Ok);
 }
 
 TEST(DocumentsFolder, AbsoluteAndPresent) {
