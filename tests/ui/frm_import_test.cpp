@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 #include <deque>
@@ -112,6 +113,8 @@ TEST_F(FrmImportTest, StartValues) {
   EXPECT_TRUE(state.Importdatei.empty());
   EXPECT_EQ(window.focusWidget(), Child<QPushButton>("cmdImportPfad"));
   EXPECT_EQ(window.windowTitle(), "SKOV Import");
+  const QPoint offCentre = window.geometry().center() - QGuiApplication::primaryScreen()->availableGeometry().center();
+  EXPECT_LE(offCentre.manhattanLength(), 2);
 }
 
 TEST_F(FrmImportTest, ImportierenWithoutFileOnlyWarns) {
