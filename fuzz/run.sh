@@ -20,7 +20,7 @@ work="$build/fuzz-run"
 rm -rf "$work"
 mkdir -p "$work/seeds" "$work/artifacts"
 for f in "$root"/tests/data/xls/*.xls "$root"/tests/data/xls/*.XLS; do
-  [ -f "$f" ] && cp "$f" "$work/seeds/"
+  if [ -f "$f" ]; then cp "$f" "$work/seeds/"; fi
 done
 "$build/fuzz/fuzz_make_seeds" "$work/seeds"
 
