@@ -5,12 +5,12 @@ set -euo pipefail
 packages=(
   g++ cmake ninja-build pkg-config
   googletest libgtest-dev libgmock-dev
-  qt6-base-dev qt6-qpa-plugins fonts-dejavu-core
+  qt6-base-dev qt6-qpa-plugins fonts-dejavu-core fonts-dejavu-extra
   python3 python3-xlrd python3-olefile
   clang libclang-rt-14-dev
 )
 if [ "${1:-}" = "--demo" ]; then
-  packages=(g++ cmake ninja-build googletest libgtest-dev libgmock-dev qt6-base-dev fonts-dejavu-core)
+  packages=(g++ cmake ninja-build googletest libgtest-dev libgmock-dev qt6-base-dev fonts-dejavu-core fonts-dejavu-extra)
 fi
 
 missing=()
