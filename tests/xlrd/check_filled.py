@@ -185,6 +185,38 @@ class Checker:
             self.same("%s: other WINDOW2 fields" % tab[1][0],
                       (struct.unpack_from("<H", w2a[0], 0)[0] & ~0x0600, w2a[0][2:]), (flags & ~0x0600, w2b[0][2:]))
 
+    def sst(self, data_a, data_b):
+        """Template strings kept in place, new ones appended in the shortest form, counts and EXTSST sound."""
+        strs_a, ext_a = dump_records.sst_strings(data_a)
+        strs_b, ext_b = dump_records.sst_strings(data_b)
+        if [x[:2] for x in strs_b[:len(strs_a)]] != [x[:2] for x in strs_a]:
+            self.fail("the template's shared strings are not kept as the first %d of the output's" % len(strs_a))
+        for text, wide, _, _ in strs_b[len(strs_a):]:
+            units = text.encode("utf-16-le")
+            if wide and all(units[i + 1] == 0 for i in range(0, len(units), 2)):
+                self.fail("new string %r stored as 16-bit though every character fits in 8" % text[:40])
+
+        def totals(data):
+            recs = dump_records.records(data)
+            sst = next((body for _, rtype, body in recs if rtype == 0x00FC), None)
+            return (struct.unpack_from("<I", sst, 0)[0] if sst else 0), sum(1 for r in recs if r[1] == 0x00FD)
+        (total_a, cells_a), (total_b, cells_b) = totals(data_a), totals(data_b)
+        # Writers disagree on what the total counts (gnumeric counts unique strings), so only its change is checked.
+        if total_b - total_a != cells_b - cells_a:
+            self.fail("SST total changed by %d, but the LABELSST cells by %d" % (total_b - total_a, cells_b - cells_a))
+        if ext_a is not None and ext_b is None:
+            self.fail("EXTSST lost")
+        if ext_b is not None:
+            dsst, entries = ext_b
+            if dsst < 1 or len(entries) != -(-len(strs_b) // dsst):
+                self.fail("EXTSST: %d buckets of %d for %d strings" % (len(entries), dsst, len(strs_b)))
+            for i, entry in enumerate(entries):
+                k = i * max(dsst, 1)
+                if k < len(strs_b) and tuple(entry) != strs_b[k][2:]:
+                    self.fail("EXTSST bucket %d points at %s, string %d lies at %s" % (i, tuple(entry), k,
+                                                                                  strs_b[k][2:]))
+                    break
+
     def book(self, a, b):
         self.same("sheet names", a.sheet_names(), b.sheet_names())
         self.same("number of FORMAT records", len(a.format_map), len(b.format_map))
@@ -273,6 +305,7 @@ def check(template, output, writes, identical=False, like_import=False):
     data_a = dump_records.read_workbook(template)
     data_b = dump_records.read_workbook(output)
     checker.records(data_a, data_b, by_sheet, like_import)
+    checker.sst(data_a, data_b)
     if like_import:
         checker.windows(data_a, data_b)
     a = xlrd.open_workbook(template, formatting_info=True)

@@ -96,6 +96,64 @@ def formula_problems(sheet_records):
     return problems
 
 
+def sst_strings(data):
+    """The shared strings as (text, stored as 16-bit, stream position, offset in its record), and EXTSST."""
+    recs = records(data)
+    start = next((k for k, r in enumerate(recs) if r[1] == 0x00FC), None)
+    if start is None:
+        return [], None
+    parts = [recs[start]]
+    k = start + 1
+    while k < len(recs) and recs[k][1] == 0x003C:
+        parts.append(recs[k])
+        k += 1
+    extsst = None
+    if k < len(recs) and recs[k][1] == 0x00FF:
+        body = recs[k][2]
+        dsst = struct.unpack_from("<H", body, 0)[0]
+        extsst = (dsst, [struct.unpack_from("<IH", body, 2 + 8 * i) for i in range((len(body) - 2) // 8)])
+    unique = struct.unpack_from("<I", parts[0][2], 4)[0]
+    p, pos = 0, 8
+    out = []
+    for _ in range(unique):
+        if pos == len(parts[p][2]):
+            p, pos = p + 1, 0
+        body = parts[p][2]
+        where = (parts[p][0] + 4 + pos, pos + 4)
+        nchars, flags = struct.unpack_from("<HB", body, pos)
+        pos += 3
+        runs = ext = 0
+        if flags & 8:
+            runs = struct.unpack_from("<H", body, pos)[0]
+            pos += 2
+        if flags & 4:
+            ext = struct.unpack_from("<I", body, pos)[0]
+            pos += 4
+        wide, any_wide, chunks, left = flags & 1, flags & 1, [], nchars
+        while left:
+            if pos == len(body):
+                p, pos = p + 1, 0
+                body = parts[p][2]
+                wide = body[0] & 1
+                any_wide |= wide
+                pos = 1
+            take = min(left, (len(body) - pos) // (2 if wide else 1))
+            raw = body[pos:pos + take * (2 if wide else 1)]
+            chunks.append(raw.decode("utf-16-le") if wide else raw.decode("latin-1"))
+            pos += len(raw)
+            left -= take
+        skip = 4 * runs + ext
+        while skip:  # formatting runs and extended data may cross into the next record too
+            if pos == len(body):
+                p, pos = p + 1, 0
+                body = parts[p][2]
+            take = min(skip, len(body) - pos)
+            pos += take
+            skip -= take
+        out.append(("".join(chunks), bool(any_wide), where[0], where[1]))
+    return out, extsst
+
+
 def col_name(col):
     name = ""
     col += 1

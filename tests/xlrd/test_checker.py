@@ -52,8 +52,14 @@ def shrink_merge(data, records, struct):
     struct.pack_into("<H", data, offset, struct.unpack_from("<H", data, offset)[0] + 1)
 
 
-bump_xf.record, flip_setup.record, shrink_merge.record = 0x00FD, 0x00A1, 0x00E5
-MUTATIONS = [("cell XF", bump_xf), ("page setup", flip_setup), ("merged range", shrink_merge)]
+def shift_extsst(data, records, struct):
+    offset = first_of(records, 0x00FF)[0] + 4 + 2  # first bucket's stream position
+    struct.pack_into("<I", data, offset, struct.unpack_from("<I", data, offset)[0] + 1)
+
+
+bump_xf.record, flip_setup.record, shrink_merge.record, shift_extsst.record = 0x00FD, 0x00A1, 0x00E5, 0x00FF
+MUTATIONS = [("cell XF", bump_xf), ("page setup", flip_setup), ("merged range", shrink_merge),
+             ("EXTSST position", shift_extsst)]
 
 
 def existing_text_cell(path):
