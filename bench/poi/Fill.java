@@ -88,7 +88,8 @@ public class Fill {
         if (i + 1 == data.size() || sheet == 5) break;
         sheet++;
         row = 12;
-        title(wb.getSheetAt(sheet - 1), index, d, drawing);
+        // As skov-import does: the new sheet's title block from its first line.
+        title(wb.getSheetAt(sheet - 1), index, data.get(i + 1), drawing);
       } else {
         row++;
       }

@@ -82,7 +82,7 @@ def fill(desktop, template_url, path, out_path):
             sheet_no += 1
             row = 12
             sheet = sheets.getByIndex(sheet_no - 1)
-            title(sheet, index, d, drawing)
+            title(sheet, index, data[i + 1], drawing)  # as skov-import: the sheet's first line
         else:
             row += 1
     for k in range(1, sheet_no + 1):
