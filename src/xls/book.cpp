@@ -192,7 +192,9 @@ struct CellItem {
   uint32_t len = 0;  // ... or len 0 for a cell written here
   uint16_t xf = 0;
   uint32_t isst = 0;
-  std::vector<uint8_t> own;  // a whole record built from part of a split one
+  uint16_t origFirst = 0;    // first column of the template record
+  bool part = false;         // some columns of a template MULBLANK or MULRK
+  std::vector<uint8_t> own;  // records rebuilt here (moved shared formulas)
 };
 
 struct RowItem {
@@ -294,6 +296,7 @@ std::unique_ptr<SheetCells> BuildCells(const Template& t, const SheetInfo& sh) {
     } else if (IsCellRecord(r.type)) {
       CellItem c;
       CellColumns(r.type, body, r.len, c.first, c.last);
+      c.origFirst = c.first;
       c.type = r.type;
       c.pos = r.pos;
       c.len = 4u + r.len;
@@ -324,8 +327,8 @@ const uint8_t* ItemRecord(const Template& t, const CellItem& c) {
 uint16_t ItemXf(const Template& t, const CellItem& c, uint16_t column) {
   if (c.len == 0 && c.own.empty()) return c.xf;
   const uint8_t* body = ItemRecord(t, c) + 4;
-  if (c.type == rec::kMulBlank) return Get16(body + 4 + 2 * (column - c.first));
-  if (c.type == rec::kMulRk) return Get16(body + 4 + 6 * (column - c.first));
+  if (c.type == rec::kMulBlank) return Get16(body + 4 + 2 * (column - c.origFirst));
+  if (c.type == rec::kMulRk) return Get16(body + 4 + 6 * (column - c.origFirst));
   return Get16(body + 4);
 }
 
@@ -456,35 +459,36 @@ bool MoveSharedAnchor(const Template& t, SheetCells& sc, const CellItem& anchor,
   return true;
 }
 
-// Part [a, b] of a MULBLANK or MULRK item as a record of its own.
-CellItem SplitPart(const Template& t, const CellItem& c, uint16_t row, uint16_t a, uint16_t b) {
-  const uint8_t* body = ItemRecord(t, c) + 4;
-  bool rk = c.type == rec::kMulRk;
-  size_t width = rk ? 6 : 2;
-  const uint8_t* cells = body + 4 + width * (a - c.first);
-  size_t count = size_t(b - a) + 1;
-  CellItem part;
+// Columns [a, b] of a MULBLANK or MULRK item; written out when saving.
+CellItem SplitPart(const CellItem& c, uint16_t a, uint16_t b) {
+  CellItem part = c;
   part.first = a;
   part.last = b;
-  std::vector<uint8_t>& out = part.own;
+  part.part = true;
+  return part;
+}
+
+// A part as BLANK/RK for one column, else as a shorter MULBLANK/MULRK.
+void WritePart(std::vector<uint8_t>& out, const Template& t, const CellItem& c, uint16_t row) {
+  const uint8_t* body = t.bytes.data() + c.pos + 4;
+  const bool rk = c.type == rec::kMulRk;
+  const size_t width = rk ? 6 : 2;
+  const size_t count = size_t(c.last - c.first) + 1;
   if (count == 1) {
-    part.type = rk ? rec::kRk : rec::kBlank;
-    PutRecordHeader(out, part.type, static_cast<uint16_t>(4 + width));
+    PutRecordHeader(out, rk ? rec::kRk : rec::kBlank, static_cast<uint16_t>(4 + width));
   } else {
-    part.type = c.type;
-    PutRecordHeader(out, part.type, static_cast<uint16_t>(6 + width * count));
+    PutRecordHeader(out, c.type, static_cast<uint16_t>(6 + width * count));
   }
   size_t at = out.size();
   out.resize(at + 4);
   Put16(&out[at], row);
-  Put16(&out[at + 2], a);
-  AppendBytes(out, cells, width * count);
+  Put16(&out[at + 2], c.first);
+  AppendBytes(out, body + 4 + width * (c.first - c.origFirst), width * count);
   if (count > 1) {
     at = out.size();
     out.resize(at + 2);
-    Put16(&out[at], b);
+    Put16(&out[at], c.last);
   }
-  return part;
 }
 
 void WriteCellRecord(std::vector<uint8_t>& out, uint16_t row, const CellItem& c) {
@@ -580,12 +584,14 @@ SheetCells& Book::Cells(size_t sheetIndex) {
 }
 
 uint32_t Book::StringIndex(std::u16string_view value) {
-  std::u16string key(value);
-  auto old = t_->strings.plain.find(key);
+  auto old = t_->strings.plain.find(value);
   if (old != t_->strings.plain.end()) return old->second;
-  auto [it, added] = newIndex_.try_emplace(std::move(key), t_->strings.unique + uint32_t(newStrings_.size()));
-  if (added) newStrings_.push_back(it->first);
-  return it->second;
+  auto seen = newIndex_.find(value);
+  if (seen != newIndex_.end()) return seen->second;
+  const uint32_t index = t_->strings.unique + uint32_t(newStrings_.size());
+  newStrings_.emplace_back(value);
+  newIndex_.emplace(newStrings_.back(), index);
+  return index;
 }
 
 void Book::WriteCell(int sheet, int row, int column, std::u16string_view value) {
@@ -619,9 +625,9 @@ void Book::WriteCell(int sheet, int row, int column, std::u16string_view value) 
       RowItem& rowItem = FindOrAddRow(sc.rows, r);
       auto at = rowItem.cells.begin() + (old - rowItem.cells.data());
       std::vector<CellItem> parts;
-      if (old->first < c) parts.push_back(SplitPart(*t_, *old, r, old->first, c - 1));
+      if (old->first < c) parts.push_back(SplitPart(*old, old->first, c - 1));
       parts.push_back(std::move(written));
-      if (c < old->last) parts.push_back(SplitPart(*t_, *old, r, c + 1, old->last));
+      if (c < old->last) parts.push_back(SplitPart(*old, c + 1, old->last));
       at = rowItem.cells.erase(at);
       rowItem.cells.insert(at, std::make_move_iterator(parts.begin()), std::make_move_iterator(parts.end()));
     }
@@ -821,7 +827,9 @@ void Book::SerializeSheet(std::vector<uint8_t>& out, size_t sheetIndex) const {
       const RowItem& row = sc->rows[k];
       const size_t cellStart = out.size();
       for (const CellItem& c : row.cells) {
-        if (!c.own.empty()) {
+        if (c.part) {
+          WritePart(out, t, c, row.row);
+        } else if (!c.own.empty()) {
           AppendBytes(out, c.own.data(), c.own.size());
         } else if (c.len) {
           AppendBytes(out, s + c.pos, c.len);

@@ -84,7 +84,7 @@ class Book {
   std::vector<uint16_t> window2_;              // per sheet, WINDOW2 option flags
   std::vector<std::unique_ptr<SheetCells>> cells_;  // per sheet; null while untouched
   std::vector<std::u16string> newStrings_;
-  std::unordered_map<std::u16string, uint32_t> newIndex_;
+  TextIndex newIndex_;
   int64_t totalDelta_ = 0;
 };
 

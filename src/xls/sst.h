@@ -4,12 +4,21 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
+#include <functional>
 #include <unordered_map>
 #include <vector>
 
 #include "xls/biff.h"
 
 namespace skov::xls {
+
+// Hash for looking texts up by view, without building a string.
+struct TextHash {
+  using is_transparent = void;
+  size_t operator()(std::u16string_view s) const { return std::hash<std::u16string_view>{}(s); }
+};
+using TextIndex = std::unordered_map<std::u16string, uint32_t, TextHash, std::equal_to<>>;
 
 struct SstTable {
   uint32_t total = 0;   // references from cells, as the record states it
@@ -18,7 +27,7 @@ struct SstTable {
   std::vector<uint32_t> starts;   // stream position where each string begins
   // Strings without formatting runs or phonetic data, text -> first index:
   // a new cell may share these without taking on anyone's formatting.
-  std::unordered_map<std::u16string, uint32_t> plain;
+  TextIndex plain;
 };
 
 // `group` is the SST record and the CONTINUE records that follow it.
