@@ -156,8 +156,7 @@ void RuntimeFiles::CloseAll() {
 
 std::vector<Text> RuntimeFiles::ListFiles(const Text& folder) {
   std::vector<Text> names;
-  std::string native = ToUtf8(folder);
-  if (native.empty()) native = ".";
+  const std::string native = folder.empty() ? std::string(".") : ToUtf8(folder);
   DIR* dir = ::opendir(native.c_str());
   if (!dir) return names;
   while (dirent* e = ::readdir(dir)) {
