@@ -234,6 +234,15 @@ class Checker:
         self.same("%s: column info" % sa.name, cols_a, cols_b)
         self.same("%s: default column width" % sa.name, (sa.defcolwidth, sa.standardwidth),
                   (sb.defcolwidth, sb.standardwidth))
+        notes_a = {k: (n.text, n.author) for k, n in getattr(sa, "cell_note_map", {}).items()}
+        notes_b = {k: (n.text, n.author) for k, n in getattr(sb, "cell_note_map", {}).items()}
+        self.same("%s: comments (written cells keep theirs)" % sa.name, notes_a, notes_b)
+        runs_a = {k: v for k, v in sa.rich_text_runlist_map.items() if k not in written}
+        runs_b = {k: v for k, v in sb.rich_text_runlist_map.items() if k not in written}
+        self.same("%s: formatting runs of the cells not written" % sa.name, runs_a, runs_b)
+        for k in written:
+            if k in sb.rich_text_runlist_map:
+                self.fail("%s: written cell has formatting runs %r" % (addr(sa, *k), sb.rich_text_runlist_map[k]))
         for r, ia in sa.rowinfo_map.items():
             ib = sb.rowinfo_map.get(r)
             if ib is None:

@@ -61,7 +61,7 @@ def special_cells(nsheets):
         (1, 19, 13), (1, 25, 52), (1, 18, COL_BC), (1, 20, 5), (1, 20, 30), (1, 20, 54), (1, 15, 2),
         (1, 31, COL_V), (1, 31, COL_AP), (1, 33, COL_BD), (1, 10, 5), (1, 8, 2),
         (1, 40, 2), (1, 5, 3), (1, 3, 60), (1, 200, 1), (1, 12, 57), (1, 13, 58), (1, 1, 1),
-        (3, 11, 5), (3, 25, 52), (3, 33, COL_BD), (5, 28, COL_BC),
+        (1, 21, 5), (1, 22, 6), (3, 21, 5), (3, 22, 6), (3, 11, 5), (3, 25, 52), (3, 33, COL_BD), (5, 28, COL_BC),
     ]
     writes = [(s, r, c, SPECIAL[i % len(SPECIAL)]) for i, (s, r, c) in enumerate(targets)]
     writes += [(2, 12, 5, v) for v in SPECIAL]  # one cell written many times: the last string stays

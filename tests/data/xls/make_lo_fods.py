@@ -1,6 +1,10 @@
 #!/usr/bin/python3
 """Writes the flat-ODF sources of the LibreOffice template fixtures (lo_*.fods)."""
+import base64
+import random
+import struct
 import sys
+import zlib
 from xml.sax.saxutils import escape
 
 NS = ('xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0" '
@@ -10,6 +14,9 @@ NS = ('xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0" '
       'xmlns:fo="urn:oasis:names:tc:opendocument:xmlns:xsl-fo-compatible:1.0" '
       'xmlns:number="urn:oasis:names:tc:opendocument:xmlns:datastyle:1.0" '
       'xmlns:of="urn:oasis:names:tc:opendocument:xmlns:of:1.2" '
+      'xmlns:draw="urn:oasis:names:tc:opendocument:xmlns:drawing:1.0" '
+      'xmlns:svg="urn:oasis:names:tc:opendocument:xmlns:svg-compatible:1.0" '
+      'xmlns:xlink="http://www.w3.org/1999/xlink" xmlns:dc="http://purl.org/dc/elements/1.1/" '
       'office:version="1.2" office:mimetype="application/vnd.oasis.opendocument.spreadsheet"')
 
 BORDER = 'fo:border="0.74pt solid #000000"'
@@ -40,6 +47,9 @@ STYLES = f"""
   <style:style style:name="ce_date" style:family="table-cell" style:data-style-name="D1"><style:table-cell-properties {BORDER}/></style:style>
   <style:style style:name="ce_title" style:family="table-cell"><style:table-cell-properties {BORDER} style:vertical-align="middle"/><style:text-properties fo:font-size="12pt" fo:font-weight="bold"/></style:style>
   <style:style style:name="ce_label" style:family="table-cell"><style:table-cell-properties {BORDER}/><style:text-properties fo:font-size="8pt" fo:font-style="italic"/></style:style>
+  <style:style style:name="T1" style:family="text"><style:text-properties fo:font-weight="bold" fo:color="#c00000"/></style:style>
+  <style:style style:name="T2" style:family="text"><style:text-properties fo:font-style="italic"/></style:style>
+  <style:style style:name="gr1" style:family="graphic"><style:graphic-properties draw:stroke="none" draw:fill="none"/></style:style>
   <style:page-layout style:name="pm1"><style:page-layout-properties fo:page-width="29.7cm" fo:page-height="21cm" style:print-orientation="landscape" fo:margin-top="1cm" fo:margin-bottom="1cm" fo:margin-left="1.5cm" fo:margin-right="1cm"/></style:page-layout>
  </office:automatic-styles>
  <office:master-styles>
@@ -89,6 +99,45 @@ def cell(value=None, style=None, span=1, rows=1):
         attrs.append('office:value-type="string"')
         body = f"<text:p>{escape(value)}</text:p>"
     return f"<table:table-cell {' '.join(attrs)}>{body}</table:table-cell>"
+
+
+def logo_png(width=96, height=48):
+    """A noisy little logo: it barely compresses, so the drawing group needs CONTINUE records."""
+    rnd = random.Random(3)
+    raw = b"".join(b"\0" + bytes(rnd.randrange(256) if (x + y) % 7 else 40 for x in range(width * 3))
+                   for y in range(height))
+
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0))
+            + chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
+
+
+def logo_cell(sheet):
+    """A cell carrying the logo picture, anchored to it as a user's template would have it."""
+    data = base64.b64encode(logo_png()).decode("ascii")
+    return ('<table:table-cell><draw:frame draw:z-index="0" draw:name="Logo" draw:style-name="gr1" '
+            f'svg:width="3cm" svg:height="1.5cm" svg:x="0.1cm" svg:y="0.1cm" table:end-cell-address="{sheet}.Q2" '
+            'table:end-x="0.5cm" table:end-y="0.2cm"><draw:image><office:binary-data>' + data
+            + '</office:binary-data></draw:image></draw:frame></table:table-cell>')
+
+
+def rich_cell(parts, style="ce_box", note=None):
+    """A string cell whose text has formatting runs: parts are (text, text style or None)."""
+    body = "".join(escape(t) if st is None else f'<text:span text:style-name="{st}">{escape(t)}</text:span>'
+                   for t, st in parts)
+    annotation = ""
+    if note:
+        annotation = (f'<office:annotation><dc:creator>Vorlage</dc:creator><dc:date>2024-01-02T03:04:05</dc:date>'
+                      f'<text:p>{escape(note)}</text:p></office:annotation>')
+    return (f'<table:table-cell table:style-name="{style}" office:value-type="string">{annotation}'
+            f'<text:p>{body}</text:p></table:table-cell>')
+
+
+def noted_cell(note, style="ce_box"):
+    """An empty cell carrying only a comment."""
+    return (f'<table:table-cell table:style-name="{style}"><office:annotation><dc:creator>Vorlage</dc:creator>'
+            f'<dc:date>2024-01-02T03:04:05</dc:date><text:p>{escape(note)}</text:p></office:annotation></table:table-cell>')
 
 
 def covered(n):
@@ -152,6 +201,8 @@ def worksheet(n, rich):
     rows = []
     c = {}
     put(c, 1, "Geräteliste – Anlage %d" % n, "ce_big", span=12)
+    if n == 1 or rich:
+        c[13] = (logo_cell("Blatt%d" % n), 1)
     rows.append(row_xml(c, "ro_head"))
     c = {}
     put(c, 2, "Erstellt mit LibreOffice; Spalten 1–50 = Felder der Importdatei")
@@ -211,6 +262,12 @@ def worksheet(n, rich):
                 put(c, 51, 0 if r > 20 else ("f", "1-1", 0), "ce_box")
             if r == 19:
                 put(c, 13, ("f", "1/0", 0), "ce_box")
+            if r == 21:  # rich text, overwritten in E, kept in BD
+                c[5] = (rich_cell([("Rich ", None), ("fett", "T1"), (" Text", "T2")]), 1)
+                c[56] = (rich_cell([("bleibt ", None), ("so", "T1")], style=None), 1)
+            if r == 22:  # comments on a cell that is overwritten and on one that is not
+                c[6] = (noted_cell("Kommentar auf einem Zielfeld"), 1)
+                c[56] = (rich_cell([("mit Kommentar", None)], style=None, note="Kommentar bleibt – äöü"), 1)
         rows.append(row_xml(c))
     rows.append('<table:table-row table:style-name="ro_std"><table:table-cell/></table:table-row>')
     # Rows 30-33: the title block with merged areas.
@@ -244,7 +301,8 @@ def worksheet(n, rich):
     # Row 40 formatted as a whole: new cells there take the row's format.
     rows.append('<table:table-row table:style-name="ro_std" table:default-cell-style-name="ce_box">'
                 '<table:table-cell table:style-name="ce_box" table:number-columns-repeated="16384"/></table:table-row>')
-    return (f'<table:table table:name="Blatt{n}" table:style-name="ta1">' + columns_xml()
+    return (f'<table:table table:name="Blatt{n}" table:style-name="ta1" '
+            f'table:print-ranges="Blatt{n}.A1:Blatt{n}.BD34">' + columns_xml()
             + "".join(rows) + "</table:table>")
 
 
@@ -278,6 +336,9 @@ def hidden_sheet():
         for j, w in enumerate(words[i:i + 3]):
             put(c, 1 + j, w)
         put(c, 5, i)
+        if i % 9 == 0:  # long rich strings, so that formatting runs meet the CONTINUE boundaries
+            c[6] = (rich_cell([("Formatiert %d " % i, None), ("Größe " * 30, "T1"), ("Ωμέγα " * 10, "T2"),
+                               (" Ende", None)], style=None), 1)
         rows.append(row_xml(c))
     return '<table:table table:name="Listen" table:style-name="ta_hidden">' + "".join(rows) + "</table:table>"
 
