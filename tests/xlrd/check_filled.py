@@ -138,6 +138,13 @@ class Checker:
                 self.fail("substream %d: %s" % (i, p))
         tabs_a = [(n, v, k) for n, _, v, k in dump_records.boundsheets(template_data)]
         tabs_b = [(n, v, k) for n, _, v, k in dump_records.boundsheets(output_data)]
+        if like_import:  # every worksheet the run changed to is shown, sheet 1 included
+            reached = set(written_cells) | {1}
+            worksheet_no = 0
+            for i, (n, v, k) in enumerate(tabs_a):
+                worksheet_no += k == 0
+                if k == 0 and worksheet_no in reached:
+                    tabs_a[i] = (n, 0, k)
         self.same("sheet tabs (name, visibility, type)", tabs_a, tabs_b)
         # Each BOUNDSHEET must point at its own substream's BOF.
         bofs = {s[0] for s in subs_b}
@@ -226,8 +233,8 @@ class Checker:
                   [(x.format_key, x.font_index, x.parent_style_index) for x in b.xf_list])
         self.same("date mode", a.datemode, b.datemode)
 
-    def sheet(self, sa, sb, written):
-        self.same("%s: visibility" % sa.name, sa.visibility, sb.visibility)
+    def sheet(self, sa, sb, written, shown=False):
+        self.same("%s: visibility" % sa.name, 0 if shown else sa.visibility, sb.visibility)
         self.same("%s: merged cells" % sa.name, sorted(sa.merged_cells), sorted(sb.merged_cells))
         cols_a = {c: (i.width, i.hidden, i.xf_index, i.outline_level) for c, i in sa.colinfo_map.items()}
         cols_b = {c: (i.width, i.hidden, i.xf_index, i.outline_level) for c, i in sb.colinfo_map.items()}
@@ -324,7 +331,8 @@ def check(template, output, writes, identical=False, like_import=False):
         if not 1 <= n <= a.nsheets:
             checker.fail("write to sheet %d, but the template has %d worksheets" % (n, a.nsheets))
     for i in range(min(a.nsheets, b.nsheets)):
-        checker.sheet(a.sheet_by_index(i), b.sheet_by_index(i), by_sheet.get(i + 1, {}))
+        checker.sheet(a.sheet_by_index(i), b.sheet_by_index(i), by_sheet.get(i + 1, {}),
+                      shown=like_import and (i == 0 or i + 1 in by_sheet))
     return checker.problems
 
 

@@ -33,7 +33,8 @@ def cells_xml(cells):
 
 
 def sheet_xml(name, cells, styles, merges=(), cols="", rows="", hidden=False, objects=""):
-    vis = "GNM_SHEET_VISIBILITY_HIDDEN" if hidden else "GNM_SHEET_VISIBILITY_VISIBLE"
+    vis = {False: "GNM_SHEET_VISIBILITY_VISIBLE", True: "GNM_SHEET_VISIBILITY_HIDDEN",
+           "very": "GNM_SHEET_VISIBILITY_VERY_HIDDEN"}[hidden]
     return (f'<gnm:Sheet DisplayFormulas="0" HideZero="0" HideGrid="0" HideColHeader="0" HideRowHeader="0" '
             f'DisplayOutlines="1" OutlineSymbolsBelow="1" OutlineSymbolsRight="1" Visibility="{vis}" GridColor="0:0:0">'
             f'<gnm:Name>{escape(name)}</gnm:Name><gnm:MaxCol>-1</gnm:MaxCol><gnm:MaxRow>-1</gnm:MaxRow><gnm:Zoom>1</gnm:Zoom>'
@@ -44,7 +45,7 @@ def sheet_xml(name, cells, styles, merges=(), cols="", rows="", hidden=False, ob
             + objects + cells_xml(cells) + "</gnm:Sheet>")
 
 
-def worksheet(n):
+def worksheet(n, hidden=False):
     cells = {(0, 0): "Geräteliste Anlage %d (gnumeric)" % n}
     cells[(7, 1)] = "Gerät"
     for k in range(1, 51):
@@ -80,7 +81,7 @@ def worksheet(n):
             '<gnm:ColInfo No="54" Unit="130"/></gnm:Cols>')
     rows = ('<gnm:Rows DefaultSizePts="12.75"><gnm:RowInfo No="7" Unit="30"/>'
             '<gnm:RowInfo No="29" Unit="20" Count="4"/></gnm:Rows>')
-    return sheet_xml("Blatt%d" % n, cells, styles, merges, cols, rows)
+    return sheet_xml("Blatt%d" % n, cells, styles, merges, cols, rows, hidden=hidden)
 
 
 CHART = """<gnm:Objects><gnm:SheetObjectGraph ObjectBound="A1:J20" ObjectOffset="0 0 0 0" ObjectAnchorType="16 16 16 16" Direction="17">
@@ -101,8 +102,8 @@ def main(outdir):
              ("Blatt4", ""), ("Blatt5", ""), ("Hilfsdaten", "")]
     sheets = [worksheet(1), worksheet(2),
               sheet_xml("Diagramm", {}, [], objects=CHART).replace("<gnm:Sheet ", '<gnm:Sheet gnm:SheetType="object" ', 1),
-              worksheet(3), worksheet(4), worksheet(5),
-              sheet_xml("Hilfsdaten", hidden, [style((0, 0, 1, 39))], hidden=True)]
+              worksheet(3), worksheet(4, hidden=True), worksheet(5),  # a hidden sheet among the five: filling shows it
+              sheet_xml("Hilfsdaten", hidden, [style((0, 0, 1, 39))], hidden="very")]
     doc = ('<?xml version="1.0" encoding="UTF-8"?>\n'
            '<gnm:Workbook xmlns:gnm="http://www.gnumeric.org/v10.dtd">'
            '<gnm:Version Epoch="1" Major="12" Minor="55" Full="1.12.55"/>'
