@@ -77,6 +77,42 @@ def shared_anchor(nsheets):
     return [(1, 11, 1, "Anker"), (1, 20, 52, "Anker AZ"), (3, 11, 1, "Anker 3")]
 
 
+def save_refused(fill, template, workdir):
+    """Saving over the template under any of its names, or where no file can go: 1004, nothing left behind."""
+    import shutil
+    folder = os.path.join(workdir, "save_refused." + os.path.basename(template))
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(os.path.join(folder, "sub", "dir.xls"))
+    bound = os.path.join(folder, "SKOV_IMPORT.XLS")
+    shutil.copyfile(template, bound)
+    os.symlink("SKOV_IMPORT.XLS", os.path.join(folder, "link.xls"))
+    os.link(bound, os.path.join(folder, "hard.xls"))
+    before = sorted(os.listdir(folder)), open(bound, "rb").read()
+    targets = [bound, os.path.join(folder, "sub", "..", "SKOV_IMPORT.XLS"), os.path.join(folder, ".", "SKOV_IMPORT.XLS"),
+               os.path.join(folder, "link.xls"), os.path.join(folder, "hard.xls"),
+               os.path.join(folder, "missing", "out.xls"), os.path.join(folder, "sub", "dir.xls"), folder]
+    failures = 0
+    for target in targets:
+        proc = subprocess.run([fill, bound, target, "1", "1", "1", "geschrieben"], capture_output=True, text=True,
+                              timeout=60)
+        text = (proc.stdout + proc.stderr).strip()
+        if proc.returncode != 1 or "error 1004 while saving" not in text:
+            failures += 1
+            print("FAIL: saving to %s: exit %d, %s" % (target, proc.returncode, text))
+    after = sorted(os.listdir(folder)), open(bound, "rb").read()
+    if after[0] != before[0]:
+        failures += 1
+        print("FAIL: the folder changed: %s, now %s" % (before[0], after[0]))
+    if after[1] != before[1]:
+        failures += 1
+        print("FAIL: the template was written")
+    if os.listdir(os.path.join(folder, "sub")) != ["dir.xls"]:
+        failures += 1
+        print("FAIL: files left in %s: %s" % (os.path.join(folder, "sub"), os.listdir(os.path.join(folder, "sub"))))
+    print("%d refused saves checked, %d failures" % (len(targets), failures))
+    return 1 if failures else 0
+
+
 CASES = {
     "import_fill": import_fill,
     "special_cells": special_cells,
@@ -84,6 +120,7 @@ CASES = {
     "import_run": import_fill,  # the same cells with the sheet changes of a real run
     "roundtrip": lambda n: [],
     "no_such_sheet": lambda n: [(1, 11, 5, "vorher"), (n + 1, 11, 5, "zu weit")],
+    "save_refused": None,
 }
 
 
@@ -104,6 +141,8 @@ def main():
     args = parser.parse_args()
 
     os.makedirs(args.workdir, exist_ok=True)
+    if args.case == "save_refused":
+        return save_refused(args.fill, args.template, args.workdir)
     stem = "%s.%s" % (os.path.splitext(os.path.basename(args.template))[0], args.case)
     output = os.path.join(args.workdir, stem + ".xls")
     cells_path = os.path.join(args.workdir, stem + ".tsv")
