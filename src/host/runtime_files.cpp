@@ -7,8 +7,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include "strings/runtime_error.h"
 
@@ -89,10 +87,16 @@ void RuntimeFiles::Open(const Text& path, OpenMode mode, int number, bool /*shar
       Raise(OpenErrorNumber(err), native);
     }
     if (S_ISDIR(st.st_mode)) Raise(75, native);
-    std::ifstream in(native, std::ios::binary);
-    if (!in) Raise(75, native);
-    file->data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (in.bad()) Raise(75, native);
+    FILE* in = std::fopen(native.c_str(), "rb");
+    if (!in) Raise(OpenErrorNumber(errno), native);
+    file->data.resize(static_cast<size_t>(st.st_size));
+    size_t got = std::fread(file->data.data(), 1, file->data.size(), in);
+    // A file that grows or shrinks meanwhile is read as far as it goes.
+    file->data.resize(got);
+    for (char chunk[4096]; (got = std::fread(chunk, 1, sizeof chunk, in)) > 0;) file->data.append(chunk, got);
+    const bool failed = std::ferror(in);
+    std::fclose(in);
+    if (failed) Raise(75, native);
     file->lfLines = file->data.find('\r') == std::string::npos;
   } else {
     FILE* f = std::fopen(native.c_str(), "wb");

@@ -42,6 +42,9 @@ void Protokoll(ImportContext& ctx, const Text& meldung, const Text& detail = {})
 // A workbook left open by a failed pass is closed unsaved and let go.
 void MappeVerwerfen(ImportContext& ctx);
 
+// Fills ImportState::Kopf from the header just read.
+void KopfIndexAufbauen(ImportState& s);
+
 // The path ImportdateiOeffnen opens for the current pass.
 Text AktuellerImportpfad(const ImportState& s);
 

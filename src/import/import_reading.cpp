@@ -8,7 +8,7 @@ namespace skov {
 namespace {
 
 // Quotation marks come off only a field that is wrapped in them.
-Text Unquoted(Text field, bool mitAnfuehrungszeichen) {
+TextView Unquoted(TextView field, bool mitAnfuehrungszeichen) {
   if (mitAnfuehrungszeichen && field.size() >= 2 && field.front() == u'"' && field.back() == u'"')
     return field.substr(1, field.size() - 2);
   return field;
@@ -18,11 +18,12 @@ Text Unquoted(Text field, bool mitAnfuehrungszeichen) {
 // earlier line survives. Empty fields past the last slot are harmless (a
 // trailing separator); a value there is error 9.
 int16_t ZeileSpeichern(FeldTabelle& table, const Text& line, const ImportState& s) {
-  std::vector<Text> fields = SplitFields(line, s.Trennzeichen);
+  Text scratch;
+  const std::vector<TextView> fields = SplitFieldViews(line, s.Trennzeichen, scratch);
   size_t used = fields.size();
   while (used > kFeldSlots && fields[used - 1].empty()) --used;
   if (used > kFeldSlots) Raise(9, "more than 200 fields");
-  for (size_t k = 0; k < used; ++k) table[static_cast<int>(k) + 1] = Unquoted(std::move(fields[k]), s.MitAnfuehrungszeichen);
+  for (size_t k = 0; k < used; ++k) table[static_cast<int>(k) + 1].assign(Unquoted(fields[k], s.MitAnfuehrungszeichen));
   for (size_t k = used + 1; k <= kFeldSlots; ++k) table[static_cast<int>(k)].clear();
   return static_cast<int16_t>(used);
 }
@@ -64,6 +65,7 @@ bool HeaderLesen(ImportContext& ctx) {
           return false;
         }
         s.AnzahlHeaderFelder = ZeileSpeichern(s.HeaderFelder, line, s);
+        KopfIndexAufbauen(s);
         Protokoll(ctx, u"Header gelesen :", line);
         return true;
       },

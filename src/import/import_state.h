@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "host/open_file_name.h"
 #include "host/platform.h"
@@ -27,6 +28,13 @@ class FeldTabelle {
   std::array<Text, kFeldSlots + 1> slots_;
 };
 
+// Header slots of the keys a data row is written from, worked out once per
+// header line: the row writer asks for the same keys on every line.
+struct KopfIndex {
+  std::array<std::vector<int16_t>, 51> nummern;  // slots named "1".."50"
+  std::vector<int16_t> geraet, gerbez, gerbem;
+};
+
 struct ImportState {
   bool MitAnfuehrungszeichen = false;
   Text Trennzeichen;
@@ -39,6 +47,7 @@ struct ImportState {
   FeldTabelle HeaderFelder;
   FeldTabelle DatenFelder;
   int16_t AnzahlHeaderFelder = 0;
+  KopfIndex Kopf;  // follows HeaderFelder
   int32_t LogNr = 0;
   int32_t ImportNr = 0;
   int32_t ListeNr = 0;

@@ -32,24 +32,34 @@ void BlattkopfSchreiben(ImportContext& ctx) {
   }
 }
 
+void KopfIndexAufbauen(ImportState& s) {
+  s.Kopf = KopfIndex();
+  for (int n = 1; n <= 50; ++n) {
+    const std::string digits = std::to_string(n);
+    const Text key(digits.begin(), digits.end());
+    for (int16_t k = 1; k <= s.AnzahlHeaderFelder; ++k)
+      if (Passt(s, k, key)) s.Kopf.nummern[static_cast<size_t>(n)].push_back(k);
+  }
+  for (int16_t k = 1; k <= s.AnzahlHeaderFelder; ++k) {
+    if (Passt(s, k, u"GERAET")) s.Kopf.geraet.push_back(k);
+    if (Passt(s, k, u"GERBEZ")) s.Kopf.gerbez.push_back(k);
+    if (Passt(s, k, u"GERBEM")) s.Kopf.gerbem.push_back(k);
+  }
+}
+
 void DatenzeileSchreiben(ImportContext& ctx) {
   ImportState& s = ctx.state;
   s.SpaltenNr = 5;
   for (int n = 1; n <= 50; ++n) {
-    const std::string digits = std::to_string(n);
-    const Text key(digits.begin(), digits.end());
-    for (int k = 1; k <= s.AnzahlHeaderFelder; ++k) {
-      if (Passt(s, k, key)) s.Mappe->WriteCell(s.BlattNr, s.ZeilenNr, s.SpaltenNr, s.DatenFelder[k]);
-    }
+    for (int16_t k : s.Kopf.nummern[static_cast<size_t>(n)])
+      s.Mappe->WriteCell(s.BlattNr, s.ZeilenNr, s.SpaltenNr, s.DatenFelder[k]);
     s.SpaltenNr = Increment16(s.SpaltenNr);
   }
+  // The last GERAET field gives the device text; without one it is empty.
   Text geraet;
-  for (int k = 1; k <= s.AnzahlHeaderFelder; ++k)
-    if (Passt(s, k, u"GERAET")) geraet = s.DatenFelder[k];
-  for (int k = 1; k <= s.AnzahlHeaderFelder; ++k)
-    if (Passt(s, k, u"GERBEZ")) s.Mappe->WriteCell(s.BlattNr, s.ZeilenNr, 2, geraet + u"-" + s.DatenFelder[k]);
-  for (int k = 1; k <= s.AnzahlHeaderFelder; ++k)
-    if (Passt(s, k, u"GERBEM")) s.Mappe->WriteCell(s.BlattNr, s.ZeilenNr, 55, s.DatenFelder[k]);
+  if (!s.Kopf.geraet.empty()) geraet = s.DatenFelder[s.Kopf.geraet.back()];
+  for (int16_t k : s.Kopf.gerbez) s.Mappe->WriteCell(s.BlattNr, s.ZeilenNr, 2, geraet + u"-" + s.DatenFelder[k]);
+  for (int16_t k : s.Kopf.gerbem) s.Mappe->WriteCell(s.BlattNr, s.ZeilenNr, 55, s.DatenFelder[k]);
 }
 
 bool NaechstesBlatt(ImportContext& ctx) {

@@ -82,26 +82,31 @@ Text TrimNull(TextView text) {
   return Text(text.substr(0, p));
 }
 
-std::vector<Text> SplitFields(TextView line, TextView separators) {
-  if (separators.empty()) return {Text()};
+std::vector<TextView> SplitFieldViews(TextView line, TextView separators, Text& scratch) {
+  if (separators.empty()) return {TextView()};
   // Reaching the line's end is where GetField overflows on long lines.
   if (static_cast<long>(line.size()) >= kMax16) Raise(6);
-  Text translated;
   if (separators.size() > 1) {
-    translated = TranslateChars(line, separators, separators.substr(0, 1), true);
-    line = translated;
+    scratch = TranslateChars(line, separators, separators.substr(0, 1), true);
+    line = scratch;
   }
-  std::vector<Text> fields;
+  std::vector<TextView> fields;
   size_t start = 0;
   for (;;) {
     size_t found = line.find(separators[0], start);
     if (found == TextView::npos) {
-      fields.emplace_back(line.substr(start));
+      fields.push_back(line.substr(start));
       return fields;
     }
-    fields.emplace_back(line.substr(start, found - start));
+    fields.push_back(line.substr(start, found - start));
     start = found + 1;
   }
+}
+
+std::vector<Text> SplitFields(TextView line, TextView separators) {
+  Text scratch;
+  std::vector<TextView> views = SplitFieldViews(line, separators, scratch);
+  return std::vector<Text>(views.begin(), views.end());
 }
 
 }  // namespace skov

@@ -26,4 +26,8 @@ Text TrimNull(TextView text);
 // Raises the errors GetField raises on the way to the line's end.
 std::vector<Text> SplitFields(TextView line, TextView separators);
 
+// The same fields as views into `line`, or into `scratch` where the setting
+// maps characters onto the split character; valid while both live.
+std::vector<TextView> SplitFieldViews(TextView line, TextView separators, Text& scratch);
+
 }  // namespace skov

@@ -623,8 +623,15 @@ void Book::WriteCell(int sheet, int row, int column, std::u16string_view value) 
       *old = std::move(written);
     } else {
       RowItem& rowItem = FindOrAddRow(sc.rows, r);
-      auto at = rowItem.cells.begin() + (old - rowItem.cells.data());
+      const auto offset = old - rowItem.cells.data();
+      // Filling a row splits one MULBLANK cell by cell: grow once, not per split.
+      if (rowItem.cells.capacity() < rowItem.cells.size() + 2) {
+        rowItem.cells.reserve(std::max<size_t>(64, 2 * rowItem.cells.size()));
+        old = rowItem.cells.data() + offset;
+      }
+      auto at = rowItem.cells.begin() + offset;
       std::vector<CellItem> parts;
+      parts.reserve(3);
       if (old->first < c) parts.push_back(SplitPart(*old, old->first, c - 1));
       parts.push_back(std::move(written));
       if (c < old->last) parts.push_back(SplitPart(*old, c + 1, old->last));
@@ -661,6 +668,7 @@ void Book::WriteCell(int sheet, int row, int column, std::u16string_view value) 
   written.xf = xf;
   written.isst = StringIndex(value);
   ++totalDelta_;
+  if (rowItem.cells.capacity() == 0) rowItem.cells.reserve(64);  // a device row has ~55 cells
   auto at = std::lower_bound(rowItem.cells.begin(), rowItem.cells.end(), c,
                              [](const CellItem& ci, uint16_t v) { return ci.first < v; });
   rowItem.cells.insert(at, std::move(written));
