@@ -6,7 +6,7 @@ packages=(
   g++ cmake ninja-build pkg-config
   googletest libgtest-dev libgmock-dev
   qt6-base-dev qt6-qpa-plugins fonts-dejavu-core fonts-dejavu-extra
-  python3 python3-xlrd python3-olefile
+  python3 python3-xlrd python3-olefile libreoffice-calc-nogui
   clang libclang-rt-14-dev
 )
 if [ "${1:-}" = "--demo" ]; then
