@@ -1,4 +1,5 @@
 // Numbered files: line ends, end of file, print zones, already-open rules.
+#include "support/error_of.h"
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -14,14 +15,7 @@ using testing::ReadFile;
 using testing::TempDir;
 using testing::WriteFile;
 
-int ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const RuntimeError& e) {
-    return e.Number();
-  }
-  return 0;
-}
+using testing::ErrorOf;
 
 std::vector<Text> AllLines(const std::string& bytes) {
   TempDir dir;

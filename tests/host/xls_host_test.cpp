@@ -1,5 +1,6 @@
 // The .XLS host on real files: import-like fills checked by xlrd, round
 // trips, failure classes, and saving that never harms the template.
+#include "support/error_of.h"
 #include "host/xls_host.h"
 
 #include <gtest/gtest.h>
@@ -24,14 +25,7 @@ using testing::WriteFile;
 
 std::string Fixture(const std::string& name) { return std::string(SKOV_TEST_DATA) + "/xls/" + name; }
 
-int ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const RuntimeError& e) {
-    return e.Number();
-  }
-  return 0;
-}
+using testing::ErrorOf;
 
 std::string Python() { return fs::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3"; }
 

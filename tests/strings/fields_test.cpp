@@ -1,4 +1,5 @@
 // Field extraction: the documented cases as tables, plus the overflow limits.
+#include "support/error_of.h"
 #include <gtest/gtest.h>
 
 #include <random>
@@ -9,14 +10,7 @@
 namespace skov {
 namespace {
 
-int ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const RuntimeError& e) {
-    return e.Number();
-  }
-  return 0;
-}
+using testing::ErrorOf;
 
 struct FieldCase {
   const char16_t* line;

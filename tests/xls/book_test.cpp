@@ -1,5 +1,6 @@
 // Workbook engine: round trips, cell replacement, new cells, refusals,
 // string table growth, row index records and sheet/window flags.
+#include "support/error_of.h"
 #include "xls/book.h"
 
 #include <gtest/gtest.h>
@@ -20,14 +21,7 @@ using namespace skov::testing;
 
 std::shared_ptr<const Template> Parse(const Bytes& stream) { return ParseWorkbookStream(stream); }
 
-int ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const RuntimeError& e) {
-    return e.Number();
-  }
-  return 0;
-}
+using testing::ErrorOf;
 
 std::vector<std::string> Fixtures() {
   std::vector<std::string> out;
