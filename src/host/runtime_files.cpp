@@ -129,17 +129,19 @@ bool RuntimeFiles::Eof(int number) const {
   return f.mode != OpenMode::Input || f.pos >= f.data.size();
 }
 
-void RuntimeFiles::PrintZones(int number, const std::vector<Text>& items) {
+void RuntimeFiles::PrintZones(int number, std::initializer_list<TextView> items) {
   File& f = Get(number);
   if (f.mode != OpenMode::Output) Raise(54, "not open for output");
-  Text line;
-  for (size_t i = 0; i < items.size(); ++i) {
-    if (i > 0) line.append(14 - line.size() % 14, u' ');
-    line += items[i];
+  // One byte per character in Windows-1252, so bytes count columns.
+  line_.clear();
+  bool first = true;
+  for (TextView item : items) {
+    if (!first) line_.append(14 - line_.size() % 14, ' ');
+    first = false;
+    AppendCp1252(line_, item);
   }
-  std::string bytes = ToCp1252(line);
-  bytes += "\r\n";
-  std::fwrite(bytes.data(), 1, bytes.size(), f.out);
+  line_ += "\r\n";
+  std::fwrite(line_.data(), 1, line_.size(), f.out);
 }
 
 void RuntimeFiles::Flush(int number) {

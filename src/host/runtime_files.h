@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <string>
@@ -41,7 +42,7 @@ class RuntimeFiles {
   // The items in print zones: each after the first starts at the next zone
   // (columns 1, 15, 29, ...), at least one space after the one before; then
   // CR LF.
-  void PrintZones(int number, const std::vector<Text>& items);
+  void PrintZones(int number, std::initializer_list<TextView> items);
 
   // Flushes buffered output to the operating system.
   void Flush(int number);
@@ -58,6 +59,7 @@ class RuntimeFiles {
   struct File;
   File& Get(int number) const;
   std::map<int, std::unique_ptr<File>> files_;
+  std::string line_;  // the line being printed, reused
 };
 
 }  // namespace skov

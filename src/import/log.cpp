@@ -35,7 +35,8 @@ void LogSchreiben(ImportContext& ctx, const Text& text1, const Text& text2, cons
   const int nr = ctx.state.LogNr;
   if (nr == 0 || !ctx.files.IsOpen(nr)) return;
   try {
-    ctx.files.PrintZones(nr, {text1 + text2, text3});
+    const Text joined = text1 + text2;
+    ctx.files.PrintZones(nr, {joined, text3});
   } catch (...) {
     // Writing the log never fails a run.
   }

@@ -40,9 +40,14 @@ Text FromCp1252(std::string_view bytes) {
 
 std::string ToCp1252(TextView text) {
   std::string out;
-  out.resize(text.size());
-  for (size_t i = 0; i < text.size(); ++i) out[i] = EncodeOne(text[i]);
+  AppendCp1252(out, text);
   return out;
+}
+
+void AppendCp1252(std::string& out, TextView text) {
+  const size_t at = out.size();
+  out.resize(at + text.size());
+  for (size_t i = 0; i < text.size(); ++i) out[at + i] = EncodeOne(text[i]);
 }
 
 Text FromUtf8(std::string_view s) {

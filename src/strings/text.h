@@ -15,6 +15,7 @@ using TextView = std::u16string_view;
 Text FromCp1252(std::string_view bytes);
 // Characters without a Windows-1252 form become '?'.
 std::string ToCp1252(TextView text);
+void AppendCp1252(std::string& out, TextView text);
 
 // File names on Linux are UTF-8; invalid sequences decode to U+FFFD.
 Text FromUtf8(std::string_view utf8);

@@ -589,6 +589,10 @@ uint32_t Book::StringIndex(std::u16string_view value) {
   auto seen = newIndex_.find(value);
   if (seen != newIndex_.end()) return seen->second;
   const uint32_t index = t_->strings.unique + uint32_t(newStrings_.size());
+  if (newStrings_.empty()) {
+    newStrings_.reserve(1024);  // an import writes thousands of distinct texts
+    newIndex_.reserve(1024);
+  }
   newStrings_.emplace_back(value);
   newIndex_.emplace(newStrings_.back(), index);
   return index;
