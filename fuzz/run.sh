@@ -19,7 +19,7 @@ ninja -C "$build" -j"$jobs" fuzz_cfb fuzz_workbook fuzz_make_seeds
 work="$build/fuzz-run"
 rm -rf "$work"
 mkdir -p "$work/seeds" "$work/artifacts"
-for f in "$root"/tests/data/xls/*.xls "$root"/tests/data/xls/*.XLS; do
+for f in "$root"/tests/data/xls/*.xls "$root"/tests/data/xls/*.XLS "$root"/examples/*.XLS; do
   if [ -f "$f" ]; then cp "$f" "$work/seeds/"; fi
 done
 "$build/fuzz/fuzz_make_seeds" "$work/seeds"
