@@ -112,7 +112,7 @@ inline Rec Sst(const std::vector<std::string>& latin1, uint32_t total) {
   return x;
 }
 
-struct SheetSpec {
+struct SheetSource {
   std::string name;
   std::vector<Rec> records;  // between BOF and EOF
   uint16_t bofType = 0x0010;
@@ -129,14 +129,14 @@ inline void Put(Bytes& out, const Rec& r) {
 // A workbook stream: globals (BOF, `globals`, WINDOW1, BOUNDSHEETs, EOF),
 // then the sheets. An INDEX among a sheet's records gets the positions of
 // its DEFCOLWIDTH and DBCELLs, and each DBCELL its distance to the block's first ROW.
-inline Bytes BuildStream(const std::vector<Rec>& globals, const std::vector<SheetSpec>& sheets,
+inline Bytes BuildStream(const std::vector<Rec>& globals, const std::vector<SheetSource>& sheets,
                          uint16_t window1Flags = 0x0038, uint16_t activeTab = 0) {
   Bytes out;
   Put(out, Bof(0x0005));
   Put(out, R(0x003D, {{0, 2}, {0, 2}, {0x3000, 2}, {0x2000, 2}, {window1Flags, 2}, {activeTab, 2}, {0, 2},
                       {1, 2}, {600, 2}}));
   std::vector<size_t> boundAt;
-  for (const SheetSpec& s : sheets) {
+  for (const SheetSource& s : sheets) {
     boundAt.push_back(out.size());
     Rec b = R(0x0085, {{0, 4}, {s.hidden, 1}, {s.boundType, 1}, {s.name.size(), 1}, {0, 1}});
     b.body.insert(b.body.end(), s.name.begin(), s.name.end());

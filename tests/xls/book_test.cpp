@@ -500,7 +500,7 @@ TEST(BookIndex, RowBlocksAndIndexRebuiltAndShifted) {
 }
 
 TEST(BookSheets, WorksheetsCountedAmongOtherSheetKinds) {
-  std::vector<SheetSpec> sheets = {
+  std::vector<SheetSource> sheets = {
       {"Diagramm", {Window2(0x0000)}, 0x0020, 2, 0},
       {"W1", {Dimensions(0, 0, 0, 0), Window2(0x06B6)}, 0x0010, 0, 0},
       {"Makro", {Window2(0)}, 0x0040, 1, 0},
