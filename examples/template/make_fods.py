@@ -142,7 +142,15 @@ def main(path):
            ' xmlns:table="urn:oasis:names:tc:opendocument:xmlns:table:1.0"'
            ' xmlns:fo="urn:oasis:names:tc:opendocument:xmlns:xsl-fo-compatible:1.0"'
            ' office:version="1.2" office:mimetype="application/vnd.oasis.opendocument.spreadsheet">',
-           '<office:automatic-styles>', styles_xml(), '</office:automatic-styles>',
+           '<office:automatic-styles>', styles_xml(),
+           # A3 landscape, one page per sheet: how a device list is printed.
+           '<style:page-layout style:name="pm1"><style:page-layout-properties'
+           ' fo:page-width="42cm" fo:page-height="29.7cm" style:print-orientation="landscape"'
+           ' fo:margin-top="1cm" fo:margin-bottom="1cm" fo:margin-left="1cm" fo:margin-right="1cm"'
+           ' style:scale-to-pages="1"/></style:page-layout>',
+           '</office:automatic-styles>',
+           '<office:master-styles><style:master-page style:name="Default" style:page-layout-name="pm1"/>'
+           '</office:master-styles>',
            '<office:body><office:spreadsheet>']
     for n in range(1, 6):
         doc.append(table_xml(n))
