@@ -586,16 +586,31 @@ SheetCells& Book::Cells(size_t sheetIndex) {
 uint32_t Book::StringIndex(std::u16string_view value) {
   auto old = t_->strings.plain.find(value);
   if (old != t_->strings.plain.end()) return old->second;
-  auto seen = newIndex_.find(value);
-  if (seen != newIndex_.end()) return seen->second;
-  const uint32_t index = t_->strings.unique + uint32_t(newStrings_.size());
-  if (newStrings_.empty()) {
-    newStrings_.reserve(1024);  // an import writes thousands of distinct texts
-    newIndex_.reserve(1024);
+  const size_t hash = TextHash{}(value);
+  if (newStrings_.size() * 2 >= newSlots_.size()) {
+    // Keep the table at most half full; rehash from the stored hashes.
+    std::vector<uint32_t> slots(std::max<size_t>(2048, newSlots_.size() * 2), 0);
+    const size_t mask = slots.size() - 1;
+    for (uint32_t k = 0; k < newStrings_.size(); ++k) {
+      size_t at = newHashes_[k] & mask;
+      while (slots[at] != 0) at = (at + 1) & mask;
+      slots[at] = k + 1;
+    }
+    newSlots_ = std::move(slots);
+    newStrings_.reserve(newSlots_.size() / 2);
+    newHashes_.reserve(newSlots_.size() / 2);
   }
+  const size_t mask = newSlots_.size() - 1;
+  size_t at = hash & mask;
+  for (; newSlots_[at] != 0; at = (at + 1) & mask) {
+    const uint32_t k = newSlots_[at] - 1;
+    if (newHashes_[k] == hash && newStrings_[k] == value) return t_->strings.unique + k;
+  }
+  const auto k = static_cast<uint32_t>(newStrings_.size());
+  newSlots_[at] = k + 1;
   newStrings_.emplace_back(value);
-  newIndex_.emplace(newStrings_.back(), index);
-  return index;
+  newHashes_.push_back(hash);
+  return t_->strings.unique + k;
 }
 
 void Book::WriteCell(int sheet, int row, int column, std::u16string_view value) {

@@ -84,7 +84,10 @@ class Book {
   std::vector<uint16_t> window2_;              // per sheet, WINDOW2 option flags
   std::vector<std::unique_ptr<SheetCells>> cells_;  // per sheet; null while untouched
   std::vector<std::u16string> newStrings_;
-  TextIndex newIndex_;
+  // Open addressing over newStrings_: slot = position + 1 (0 = empty), with
+  // the texts' hashes beside them so a probe rarely compares texts.
+  std::vector<uint32_t> newSlots_;
+  std::vector<size_t> newHashes_;
   int64_t totalDelta_ = 0;
 };
 

@@ -363,6 +363,21 @@ TEST(BookWrite, NewStringsAreSharedAndCounted) {
   EXPECT_EQ(after.sstTotal, 4u);
 }
 
+// A text written again, also after the index has grown, reuses its entry.
+TEST(BookSst, RepeatedNewTextsShareOneEntry) {
+  auto t = Parse(CellKinds());
+  Book book(t);
+  const int distinct = 3000;  // past several growths of the index
+  auto text = [](int i) { return u"Wert " + std::u16string(1, char16_t(u'A' + i % 26)) + FromUtf8(std::to_string(i)); };
+  for (int i = 0; i < distinct; ++i) book.WriteCell(1, 20 + i / 50, 1 + i % 50, text(i));
+  for (int i = distinct - 1; i >= 0; i -= 7) book.WriteCell(1, 200 + i / 50, 1 + i % 50, text(i));
+  Bytes out = book.Serialize();
+  EXPECT_EQ(Parse(out)->strings.unique, t->strings.unique + distinct);
+  ReadBook after = ReadStream(out);
+  for (int i = 0; i < distinct; i += 13) EXPECT_EQ(after.sheets[0].cells.at({19 + i / 50, i % 50}).text, text(i));
+  for (int i = distinct - 1; i >= 0; i -= 7) ASSERT_EQ(after.sheets[0].cells.at({199 + i / 50, i % 50}).text, text(i));
+}
+
 // Many long strings appended to a table that already spans records, so
 // that new strings cross record ends in both forms.
 TEST(BookSst, LongTableGrowsAcrossContinueRecords) {
