@@ -29,12 +29,9 @@ char16_t FoldCase(char16_t c) {
 }  // namespace
 
 Text FromCp1252(std::string_view bytes) {
-  Text out;
-  out.resize(bytes.size());
-  for (size_t i = 0; i < bytes.size(); ++i) {
-    auto b = static_cast<unsigned char>(bytes[i]);
-    out[i] = (b >= 0x80 && b < 0xA0) ? kHigh[b - 0x80] : static_cast<char16_t>(b);
-  }
+  Text out(bytes.size(), u'\0');
+  char16_t* o = out.data();
+  for (unsigned char b : bytes) *o++ = (b & 0xE0) == 0x80 ? kHigh[b - 0x80] : static_cast<char16_t>(b);
   return out;
 }
 
@@ -47,7 +44,8 @@ std::string ToCp1252(TextView text) {
 void AppendCp1252(std::string& out, TextView text) {
   const size_t at = out.size();
   out.resize(at + text.size());
-  for (size_t i = 0; i < text.size(); ++i) out[at + i] = EncodeOne(text[i]);
+  char* o = out.data() + at;
+  for (char16_t c : text) *o++ = c < 0x80 ? static_cast<char>(c) : EncodeOne(c);
 }
 
 Text FromUtf8(std::string_view s) {
