@@ -12,7 +12,7 @@ class RealHostRun : public ::testing::Test {
   RealHostRun() : host(MakeXlsHost(FromUtf8(dir / "std"))), ctx{state, *host, messages, pointer, files, {}, {}} {
     std::filesystem::create_directories(dir / "std");
     std::filesystem::create_directories(dir / "imp");
-    state.Trennzeichen = u";";
+    state.Trennzeichen = Text(1, u';');
     state.MitAnfuehrungszeichen = true;
   }
   void Template(const std::string& source) {
