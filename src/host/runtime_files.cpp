@@ -55,6 +55,13 @@ int RuntimeFiles::FreeFile() const {
 
 bool RuntimeFiles::IsOpen(int number) const { return files_.count(number) != 0; }
 
+bool RuntimeFiles::HoldsOpen(const Text& path) const {
+  const std::string canonical = Canonical(ToUtf8(path));
+  for (const auto& [n, f] : files_)
+    if (f->path == canonical) return true;
+  return false;
+}
+
 RuntimeFiles::File& RuntimeFiles::Get(int number) const {
   auto it = files_.find(number);
   if (it == files_.end()) Raise(52, "file number " + std::to_string(number) + " is not open");

@@ -35,6 +35,8 @@ class RuntimeFiles {
   // Linux nothing locks, so it only documents the intent.
   void Open(const Text& path, OpenMode mode, int number, bool shared);
   bool IsOpen(int number) const;
+  // Whether this process holds the file open under any number.
+  bool HoldsOpen(const Text& path) const;
 
   Text LineInput(int number);
   bool Eof(int number) const;

@@ -45,6 +45,9 @@ bool MappeSpeichern(ImportContext& ctx) {
         if (s.Importdatei.size() < 4) Raise(5, "import file name shorter than four characters");
         s.Basisname = s.Importdatei.substr(0, s.Importdatei.size() - 4);
         s.Ausgabedatei = s.VerzeichnisImport ? s.Importverzeichnis + s.Basisname + u".XLS" : s.Basisname + u".XLS";
+        // An import file whose name ends in .XLS would be replaced by its own
+        // workbook; the file is open for reading, so saving over it is refused.
+        if (ctx.files.HoldsOpen(s.Ausgabedatei)) Raise(1004, "output is the open import file");
         s.Mappe->SaveAs(s.Ausgabedatei);
         Protokoll(ctx, u"Neue Excel-Datei:", s.Ausgabedatei);
         s.Mappe->Close(false);

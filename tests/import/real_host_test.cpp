@@ -103,6 +103,15 @@ TEST_F(RealHostRun, OutputThatCannotBeWritten) {
     EXPECT_EQ(e.path().filename().string().rfind(".PLAN", 0), std::string::npos) << "no temporary file left: " << e.path();
 }
 
+TEST_F(RealHostRun, ImportFileIsNeverSavedOver) {
+  Template(kExample);
+  const std::string input = dir / "imp/PLAN.XLS";  // a text export that happens to end in .XLS
+  const std::string content = Drawing(3);
+  auto log = Run(input, content);
+  EXPECT_TRUE(Has(log, input + " :Kein Zugriff auf diese Datei moeglich."));
+  EXPECT_EQ(ReadFile(input), content);
+}
+
 TEST_F(RealHostRun, TemplateWithFewerThanFiveWorksheets) {
   Template(std::string(SKOV_TEST_DATA) + "/xls/xlwt_cells.xls");  // two worksheets
   auto log = Run(dir / "imp/PLAN.TXT", Drawing(60));
