@@ -86,6 +86,17 @@ inline RecRef ReadRecordAt(std::span<const uint8_t> s, uint32_t pos) {
   return r;
 }
 
+// For short variable runs (string headers, characters) where one resize
+// per piece costs more than the bytes.
+inline void Append16(std::vector<uint8_t>& out, uint16_t v) {
+  out.push_back(static_cast<uint8_t>(v));
+  out.push_back(static_cast<uint8_t>(v >> 8));
+}
+inline void Append32(std::vector<uint8_t>& out, uint32_t v) {
+  Append16(out, static_cast<uint16_t>(v));
+  Append16(out, static_cast<uint16_t>(v >> 16));
+}
+
 inline void PutRecordHeader(std::vector<uint8_t>& out, uint16_t type, uint16_t len) {
   size_t at = out.size();
   out.resize(at + 4);

@@ -492,20 +492,16 @@ void WritePart(std::vector<uint8_t>& out, const Template& t, const CellItem& c, 
 }
 
 void WriteCellRecord(std::vector<uint8_t>& out, uint16_t row, const CellItem& c) {
-  size_t at = out.size();
-  if (c.type == rec::kLabelSst) {
-    out.resize(at + 14);
-    Put16(&out[at], rec::kLabelSst);
-    Put16(&out[at + 2], 10);
-    Put32(&out[at + 10], c.isst);
-  } else {
-    out.resize(at + 10);
-    Put16(&out[at], rec::kBlank);
-    Put16(&out[at + 2], 6);
-  }
-  Put16(&out[at + 4], row);
-  Put16(&out[at + 6], c.first);
-  Put16(&out[at + 8], c.xf);
+  const bool label = c.type == rec::kLabelSst;
+  const size_t at = out.size();
+  out.resize(at + (label ? 14 : 10));
+  uint8_t* p = &out[at];
+  Put16(p, label ? rec::kLabelSst : rec::kBlank);
+  Put16(p + 2, label ? 10 : 6);
+  Put16(p + 4, row);
+  Put16(p + 6, c.first);
+  Put16(p + 8, c.xf);
+  if (label) Put32(p + 10, c.isst);
 }
 
 }  // namespace

@@ -147,10 +147,8 @@ void AppendSstStrings(std::vector<uint8_t>& out, std::span<const std::u16string>
     size_t width = high ? 2 : 1;
     if (w.Room() < 3 + (s.empty() ? 0 : width)) w.Next();
     if (starts) starts->push_back({static_cast<uint32_t>(out.size()), static_cast<uint32_t>(w.Header())});
-    size_t at = out.size();
-    out.resize(at + 3);
-    Put16(&out[at], static_cast<uint16_t>(s.size()));
-    out[at + 2] = high ? 1 : 0;
+    Append16(out, static_cast<uint16_t>(s.size()));
+    out.push_back(high ? 1 : 0);
     size_t i = 0;
     while (i < s.size()) {
       size_t n = std::min(s.size() - i, w.Room() / width);
@@ -159,14 +157,10 @@ void AppendSstStrings(std::vector<uint8_t>& out, std::span<const std::u16string>
         out.push_back(high ? 1 : 0);
         continue;
       }
-      at = out.size();
-      out.resize(at + n * width);
-      for (size_t k = 0; k < n; ++k) {
-        if (high) {
-          Put16(&out[at + 2 * k], s[i + k]);
-        } else {
-          out[at + k] = static_cast<uint8_t>(s[i + k]);
-        }
+      if (high) {
+        for (size_t k = 0; k < n; ++k) Append16(out, s[i + k]);
+      } else {
+        for (size_t k = 0; k < n; ++k) out.push_back(static_cast<uint8_t>(s[i + k]));
       }
       i += n;
     }
