@@ -604,9 +604,23 @@ uint32_t Book::StringIndex(std::u16string_view value) {
   }
   const auto k = static_cast<uint32_t>(newStrings_.size());
   newSlots_[at] = k + 1;
-  newStrings_.emplace_back(value);
+  newStrings_.push_back(StoreText(value));
   newHashes_.push_back(hash);
   return t_->strings.unique + k;
+}
+
+std::u16string_view Book::StoreText(std::u16string_view value) {
+  constexpr size_t kChunk = 1 << 16;
+  if (value.empty()) return {};
+  if (value.size() > chunkRoom_) {
+    chunkSize_ = std::max(kChunk, value.size());
+    textChunks_.push_back(std::unique_ptr<char16_t[]>(new char16_t[chunkSize_]));
+    chunkRoom_ = chunkSize_;
+  }
+  char16_t* at = textChunks_.back().get() + (chunkSize_ - chunkRoom_);
+  std::copy(value.begin(), value.end(), at);
+  chunkRoom_ -= value.size();
+  return {at, value.size()};
 }
 
 void Book::WriteCell(int sheet, int row, int column, std::u16string_view value) {
@@ -645,13 +659,13 @@ void Book::WriteCell(int sheet, int row, int column, std::u16string_view value) 
         old = rowItem.cells.data() + offset;
       }
       auto at = rowItem.cells.begin() + offset;
-      std::vector<CellItem> parts;
-      parts.reserve(3);
-      if (old->first < c) parts.push_back(SplitPart(*old, old->first, c - 1));
-      parts.push_back(std::move(written));
-      if (c < old->last) parts.push_back(SplitPart(*old, c + 1, old->last));
+      CellItem parts[3];
+      size_t count = 0;
+      if (old->first < c) parts[count++] = SplitPart(*old, old->first, c - 1);
+      parts[count++] = std::move(written);
+      if (c < old->last) parts[count++] = SplitPart(*old, c + 1, old->last);
       at = rowItem.cells.erase(at);
-      rowItem.cells.insert(at, std::make_move_iterator(parts.begin()), std::make_move_iterator(parts.end()));
+      rowItem.cells.insert(at, std::make_move_iterator(parts), std::make_move_iterator(parts + count));
     }
     changed_ = true;
     return;
@@ -899,7 +913,7 @@ std::vector<uint8_t> Book::Serialize() const {
   if (!changed_) return t.bytes;
   std::vector<uint8_t> out;
   size_t extra = 0;
-  for (const std::u16string& str : newStrings_) extra += 3 + 2 * str.size();
+  for (std::u16string_view str : newStrings_) extra += 3 + 2 * str.size();
   for (const auto& sc : cells_) {
     if (sc) {
       for (const RowItem& row : sc->rows) extra += 20 + 14 * row.cells.size();

@@ -74,6 +74,7 @@ class Book {
   const SheetInfo& Worksheet(int sheet) const;
   SheetCells& Cells(size_t sheetIndex);
   uint32_t StringIndex(std::u16string_view value);
+  std::u16string_view StoreText(std::u16string_view value);
   void SerializeGlobals(std::vector<uint8_t>& out, std::vector<size_t>& boundSheetAt) const;
   void SerializeSheet(std::vector<uint8_t>& out, size_t sheetIndex) const;
 
@@ -83,7 +84,12 @@ class Book {
   std::vector<uint8_t> hsState_;               // per sheet
   std::vector<uint16_t> window2_;              // per sheet, WINDOW2 option flags
   std::vector<std::unique_ptr<SheetCells>> cells_;  // per sheet; null while untouched
-  std::vector<std::u16string> newStrings_;
+  // Texts added to the string table, held in chunks that never move (a
+  // text per heap string would cost an allocation per cell).
+  std::vector<std::u16string_view> newStrings_;
+  std::vector<std::unique_ptr<char16_t[]>> textChunks_;
+  size_t chunkSize_ = 0;
+  size_t chunkRoom_ = 0;
   // Open addressing over newStrings_: slot = position + 1 (0 = empty), with
   // the texts' hashes beside them so a probe rarely compares texts.
   std::vector<uint32_t> newSlots_;

@@ -129,7 +129,7 @@ SstTable ParseSst(std::span<const uint8_t> stream, std::span<const RecRef> group
   return t;
 }
 
-void AppendSstStrings(std::vector<uint8_t>& out, std::span<const std::u16string> strings, const uint32_t* header,
+void AppendSstStrings(std::vector<uint8_t>& out, std::span<const std::u16string_view> strings, const uint32_t* header,
                       std::vector<SstStart>* starts) {
   RecordWriter w(out);
   if (header) {
@@ -142,7 +142,7 @@ void AppendSstStrings(std::vector<uint8_t>& out, std::span<const std::u16string>
     if (strings.empty()) return;
     w.Begin(rec::kContinue);
   }
-  for (const std::u16string& s : strings) {
+  for (std::u16string_view s : strings) {
     bool high = std::any_of(s.begin(), s.end(), [](char16_t ch) { return ch > 0xFF; });
     size_t width = high ? 2 : 1;
     if (w.Room() < 3 + (s.empty() ? 0 : width)) w.Next();

@@ -49,7 +49,7 @@ struct SstStart {
 // records, or, with `header` set, as a new SST record with these counts
 // first. Character data is split at record ends with the high-byte flag
 // repeated; a string's header never is.
-void AppendSstStrings(std::vector<uint8_t>& out, std::span<const std::u16string> strings, const uint32_t* header,
+void AppendSstStrings(std::vector<uint8_t>& out, std::span<const std::u16string_view> strings, const uint32_t* header,
                       std::vector<SstStart>* starts);
 
 // An EXTSST body for strings beginning at `starts` (every string, in order).
