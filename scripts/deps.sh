@@ -10,7 +10,7 @@ packages=(
   clang libclang-rt-14-dev
 )
 if [ "${1:-}" = "--demo" ]; then
-  packages=(g++ cmake ninja-build googletest libgtest-dev libgmock-dev qt6-base-dev fonts-dejavu-core fonts-dejavu-extra)
+  packages=(g++ cmake ninja-build python3 googletest libgtest-dev libgmock-dev qt6-base-dev fonts-dejavu-core fonts-dejavu-extra)
 fi
 
 missing=()
