@@ -116,21 +116,16 @@ int BatchMain(const std::vector<std::string>& args, const EnvLookup& env, std::o
   RuntimeFiles files;
   ImportContext ctx{state, *host, messages, pointer, files, nullptr, {}};
 
-  // A pass's result shows in the summary once the next pass starts (or the run ends).
-  RunOutcome outcome;
-  outcome.folderMode = o.folderMode;
-  std::vector<int> savedBefore;
-  ctx.progress = [&](int index, int total, const Text& name) {
-    outcome.passes.push_back({ToUtf8(name), false});
-    savedBefore.push_back(ctx.summary.filesSaved);
-    if (errIsTerminal) err << '[' << index << '/' << total << "] " << BaseName(ToUtf8(name)) << std::endl;
-  };
+  if (errIsTerminal) {
+    ctx.progress = [&](int index, int total, const Text& name) {
+      err << '[' << index << '/' << total << "] " << BaseName(ToUtf8(name)) << std::endl;
+    };
+  }
   ImportStarten(ctx);
 
-  for (size_t i = 0; i < outcome.passes.size(); ++i) {
-    const int after = i + 1 < savedBefore.size() ? savedBefore[i + 1] : ctx.summary.filesSaved;
-    outcome.passes[i].saved = after > savedBefore[i];
-  }
+  RunOutcome outcome;
+  outcome.folderMode = o.folderMode;
+  for (const PassRecord& pass : ctx.summary.passes) outcome.passes.push_back({ToUtf8(pass.file), pass.saved});
   outcome.logOpened = ctx.summary.logOpened;
   outcome.listed = ctx.summary.filesListed;
   return ExitStatusFor(outcome);

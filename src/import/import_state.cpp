@@ -15,6 +15,12 @@ const Text& FeldTabelle::operator[](int slot) const {
   return slots_[static_cast<size_t>(slot)];
 }
 
+int RunSummary::FilesSaved() const {
+  int saved = 0;
+  for (const PassRecord& pass : passes) saved += pass.saved ? 1 : 0;
+  return saved;
+}
+
 void FeldTabelle::Clear() {
   for (auto& s : slots_) s.clear();
 }

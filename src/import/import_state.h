@@ -32,7 +32,8 @@ class FeldTabelle {
 // header line: the row writer asks for the same keys on every line.
 struct KopfIndex {
   std::array<std::vector<int16_t>, 51> nummern;  // slots named "1".."50"
-  std::vector<int16_t> geraet, gerbez, gerbem;
+  int16_t geraet = 0;  // the last GERAET slot, which gives the device text; 0: none
+  std::vector<int16_t> gerbez, gerbem;
 };
 
 struct ImportState {
@@ -64,13 +65,21 @@ struct ImportState {
   Text MeldungDetail;
 };
 
+// One pass of the file loop: its file (list entry, or the chosen path in
+// single mode) and whether its workbook was saved.
+struct PassRecord {
+  Text file;
+  bool saved = false;
+};
+
 // What a run did, for callers that report an exit status.
 struct RunSummary {
   bool logOpened = false;
-  int filesListed = 0;   // list entries (1 in single mode)
-  int filesStarted = 0;  // passes of the file loop
-  int filesSaved = 0;    // workbooks written
-  int filesFailed = 0;   // passes that ended without a saved workbook
+  int filesListed = 0;              // list entries (1 in single mode)
+  std::vector<PassRecord> passes;  // in the order the loop took them
+
+  int FilesSaved() const;
+  int FilesFailed() const { return static_cast<int>(passes.size()) - FilesSaved(); }
 };
 
 // The state plus the platform services one run works with.

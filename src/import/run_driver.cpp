@@ -56,8 +56,9 @@ void DateiSchleife(ImportContext& ctx) {
   s.WeitereDateien = true;
   while (s.WeitereDateien) {
     if (!NaechsteImportdatei(ctx)) continue;
-    ++ctx.summary.filesStarted;
-    if (ctx.progress) ctx.progress(ctx.summary.filesStarted, ctx.summary.filesListed, s.Importdatei);
+    ctx.summary.passes.push_back({s.Importdatei, false});
+    const int index = static_cast<int>(ctx.summary.passes.size());
+    if (ctx.progress) ctx.progress(index, ctx.summary.filesListed, s.Importdatei);
     bool saved = false;
     try {
       saved = Durchlauf(ctx);
@@ -66,7 +67,7 @@ void DateiSchleife(ImportContext& ctx) {
       MappeVerwerfen(ctx);
       ImportdateiSchliessen(ctx);
     }
-    ++(saved ? ctx.summary.filesSaved : ctx.summary.filesFailed);
+    ctx.summary.passes.back().saved = saved;
     ctx.files.Flush(s.LogNr);
   }
 }

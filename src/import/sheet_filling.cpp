@@ -41,7 +41,7 @@ void KopfIndexAufbauen(ImportState& s) {
       if (Passt(s, k, key)) s.Kopf.nummern[static_cast<size_t>(n)].push_back(k);
   }
   for (int16_t k = 1; k <= s.AnzahlHeaderFelder; ++k) {
-    if (Passt(s, k, u"GERAET")) s.Kopf.geraet.push_back(k);
+    if (Passt(s, k, u"GERAET")) s.Kopf.geraet = k;
     if (Passt(s, k, u"GERBEZ")) s.Kopf.gerbez.push_back(k);
     if (Passt(s, k, u"GERBEM")) s.Kopf.gerbem.push_back(k);
   }
@@ -55,9 +55,7 @@ void DatenzeileSchreiben(ImportContext& ctx) {
       s.Mappe->WriteCell(s.BlattNr, s.ZeilenNr, s.SpaltenNr, s.DatenFelder[k]);
     s.SpaltenNr = Increment16(s.SpaltenNr);
   }
-  // The last GERAET field gives the device text; without one it is empty.
-  Text geraet;
-  if (!s.Kopf.geraet.empty()) geraet = s.DatenFelder[s.Kopf.geraet.back()];
+  const Text geraet = s.Kopf.geraet ? s.DatenFelder[s.Kopf.geraet] : Text();
   for (int16_t k : s.Kopf.gerbez) s.Mappe->WriteCell(s.BlattNr, s.ZeilenNr, 2, geraet + u"-" + s.DatenFelder[k]);
   for (int16_t k : s.Kopf.gerbem) s.Mappe->WriteCell(s.BlattNr, s.ZeilenNr, 55, s.DatenFelder[k]);
 }

@@ -37,8 +37,8 @@ TEST_F(FolderRun, EveryFileOfTheFolderInListOrder) {
   EXPECT_EQ(Cell(Saved(Imp("A.XLS")), 1, 13, 5), u"a3");
   EXPECT_EQ(host.log.saved.size(), 2u) << "outputs of this run are not imported again";
   EXPECT_EQ(ctx.summary.filesListed, 4);
-  EXPECT_EQ(ctx.summary.filesSaved, 2);
-  EXPECT_EQ(ctx.summary.filesFailed, 2);
+  EXPECT_EQ(ctx.summary.FilesSaved(), 2);
+  EXPECT_EQ(ctx.summary.FilesFailed(), 2);
 }
 
 TEST_F(FolderRun, ImportFolderIsTheDefaultFolder) {

@@ -49,7 +49,7 @@ TEST_F(ImportRunTest, OneFileLogIsExactlyTheseBytes) {
   EXPECT_EQ(Cell(cells, 1, 11, 5), u"x");
   EXPECT_EQ(Cell(cells, 1, 33, 56), u" 2");
   EXPECT_EQ(cells.size(), 4u);
-  EXPECT_EQ(ctx.summary.filesSaved, 1);
+  EXPECT_EQ(ctx.summary.FilesSaved(), 1);
   EXPECT_FALSE(std::filesystem::exists(Std("IMPORT.LST")));  // single mode lists nothing
 }
 
@@ -179,7 +179,7 @@ TEST_F(ImportRunTest, FailuresAreLoggedAndNothingPartialIsSaved) {
     EXPECT_EQ(m.shown[0].first, FromUtf8("Log-Datei: " + scratch / ("std/" + logName)));
     EXPECT_EQ(p.states.back(), MousePointer::Default);
     EXPECT_EQ(f.FreeFile(), 1) << "every file closed";
-    EXPECT_EQ(run.summary.filesFailed, 1);
+    EXPECT_EQ(run.summary.FilesFailed(), 1);
   }
 }
 
