@@ -103,10 +103,4 @@ std::vector<TextView> SplitFieldViews(TextView line, TextView separators, Text& 
   }
 }
 
-std::vector<Text> SplitFields(TextView line, TextView separators) {
-  Text scratch;
-  std::vector<TextView> views = SplitFieldViews(line, separators, scratch);
-  return std::vector<Text>(views.begin(), views.end());
-}
-
 }  // namespace skov

@@ -23,11 +23,9 @@ Text TrimNull(TextView text);
 
 // All fields of a line at once, exactly as GetField(line, 1..k+1) gives them
 // for a line with k split characters; one pass instead of one per field.
-// Raises the errors GetField raises on the way to the line's end.
-std::vector<Text> SplitFields(TextView line, TextView separators);
-
-// The same fields as views into `line`, or into `scratch` where the setting
-// maps characters onto the split character; valid while both live.
+// Raises the errors GetField raises on the way to the line's end. The fields
+// are views into `line`, or into `scratch` where the setting maps characters
+// onto the split character; valid while both live.
 std::vector<TextView> SplitFieldViews(TextView line, TextView separators, Text& scratch);
 
 }  // namespace skov
