@@ -7,6 +7,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include "xls/bytes.h"
+
 namespace skov::xls {
 
 // A workbook stream whose record structure is damaged or not BIFF8.
@@ -53,21 +55,6 @@ constexpr uint16_t kBof = 0x0809;
 // Body limit of one record; longer data goes on in CONTINUE records.
 constexpr uint32_t kMaxRecordBody = 8224;
 
-inline uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-inline uint32_t Get32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
-}
-inline void Put16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-inline void Put32(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-  p[2] = static_cast<uint8_t>(v >> 16);
-  p[3] = static_cast<uint8_t>(v >> 24);
-}
 
 // One record of a stream: header at `pos`, body of `len` bytes after it.
 struct RecRef {

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <optional>
 
+#include "xls/bytes.h"
+
 namespace skov::xls {
 namespace {
 
@@ -24,24 +26,6 @@ constexpr uint8_t kSignature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE
 // Real templates nest two or three levels; the limit keeps recursion (and the
 // tree's destructor) shallow on hostile input.
 constexpr int kMaxStorageDepth = 64;
-
-uint16_t Get16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-uint32_t Get32(const uint8_t* p) {
-  return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-uint64_t Get64(const uint8_t* p) { return uint64_t(Get32(p)) | (uint64_t(Get32(p + 4)) << 32); }
-
-void Put16(uint8_t* p, uint16_t v) {
-  p[0] = uint8_t(v);
-  p[1] = uint8_t(v >> 8);
-}
-void Put32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
-}
-void Put64(uint8_t* p, uint64_t v) {
-  Put32(p, uint32_t(v));
-  Put32(p + 4, uint32_t(v >> 32));
-}
 
 [[noreturn]] void Damaged(const char* what) { throw CfbError(std::string("damaged compound file: ") + what); }
 
