@@ -99,6 +99,17 @@ void WriteAll(int fd, const uint8_t* p, size_t n) {
   }
 }
 
+// What a newly created file gets (mkstemp's are 0600): read once, since
+// the process never changes its umask.
+mode_t NewFileMode() {
+  static const mode_t mode = [] {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return static_cast<mode_t>(0666 & ~mask);
+  }();
+  return mode;
+}
+
 // Temporary file in the target's folder, flushed, then renamed over the
 // target: a failed save leaves neither a half-written workbook nor a lost one.
 void WriteFileAtomically(const std::string& target, const std::vector<uint8_t>& bytes) {
@@ -110,9 +121,7 @@ void WriteFileAtomically(const std::string& target, const std::vector<uint8_t>& 
   try {
     WriteAll(fd.get(), bytes.data(), bytes.size());
     if (::fdatasync(fd.get()) != 0) Raise(kRefused, std::string("cannot flush the workbook: ") + std::strerror(errno));
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    if (::fchmod(fd.get(), 0666 & ~mask) != 0) Raise(kRefused, std::string("cannot set file mode: ") + std::strerror(errno));
+    if (::fchmod(fd.get(), NewFileMode()) != 0) Raise(kRefused, std::string("cannot set file mode: ") + std::strerror(errno));
     if (::close(fd.release()) != 0) Raise(kRefused, std::string("cannot close the workbook: ") + std::strerror(errno));
     if (::rename(temp.c_str(), target.c_str()) != 0) {
       Raise(kRefused, "cannot replace " + target + ": " + std::strerror(errno));
