@@ -16,12 +16,6 @@ Text CurrentDirectory() {
   return ec ? Text() : FromUtf8(dir.string());
 }
 
-Text NulPadded(const Text& s) {
-  Text buffer = s;
-  if (buffer.size() < static_cast<size_t>(kDialogBuffer)) buffer.append(kDialogBuffer - buffer.size(), u'\0');
-  return buffer;
-}
-
 // The record as the platform leaves it after OK: the answer, its NUL, then
 // whatever the file buffer held behind it; the name alone in the title buffer.
 void TakeAnswer(OpenFileName& record, const PlatformDialogAnswer& answer) {

@@ -8,7 +8,6 @@
 
 namespace skov {
 
-constexpr int kDialogBuffer = 255;  // file, title and custom filter buffers
 constexpr int32_t kActiveWindow = -1;
 
 // What the platform's dialog answered: OK with the chosen full path (for a

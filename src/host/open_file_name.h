@@ -14,6 +14,11 @@ constexpr int32_t OFN_ALLOWMULTISELECT = 0x200;
 constexpr int32_t OFN_PATHMUSTEXIST = 0x800;
 constexpr int32_t OFN_FILEMUSTEXIST = 0x1000;
 
+constexpr int kDialogBuffer = 255;  // file, title and custom filter buffers
+
+// The text followed by NULs up to kDialogBuffer; a longer one stays as it is.
+Text NulPadded(const Text& text);
+
 struct OpenFileName {
   int32_t lStructSize = 0;
   int32_t hwndOwner = 0;
