@@ -51,6 +51,14 @@ QFont FixedFont(double points) {
   return f;
 }
 
+// Labels and check boxes: white on the window's blue.
+void WhiteOnBlue(QWidget* w) {
+  QPalette p = w->palette();
+  p.setColor(QPalette::Window, kBlue);
+  p.setColor(QPalette::WindowText, Qt::white);
+  w->setPalette(p);
+}
+
 QPushButton* Button(QWidget* parent, const char* name, const QString& caption) {
   auto* b = new QPushButton(caption, parent);
   b->setObjectName(QString::fromLatin1(name));
@@ -71,10 +79,7 @@ QLabel* Label(QWidget* parent, const char* name, const QString& caption) {
   l->setTextFormat(Qt::PlainText);  // a path is never markup
   l->setFocusPolicy(Qt::NoFocus);
   l->setFont(SansFont(9));
-  QPalette p = l->palette();
-  p.setColor(QPalette::Window, kBlue);
-  p.setColor(QPalette::WindowText, Qt::white);
-  l->setPalette(p);
+  WhiteOnBlue(l);
   return l;
 }
 
@@ -83,10 +88,7 @@ QCheckBox* CheckBox(QWidget* parent, const char* name) {
   c->setObjectName(QString::fromLatin1(name));
   c->setChecked(true);
   c->setFocusPolicy(Qt::StrongFocus);
-  QPalette p = c->palette();
-  p.setColor(QPalette::Window, kBlue);
-  p.setColor(QPalette::WindowText, Qt::white);
-  c->setPalette(p);
+  WhiteOnBlue(c);
   return c;
 }
 
