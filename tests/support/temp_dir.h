@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 namespace skov::testing {
 
@@ -42,6 +43,11 @@ inline void WriteFile(const std::string& path, const std::string& bytes) {
 inline std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline std::vector<uint8_t> ReadFileBytes(const std::string& path) {
+  const std::string bytes = ReadFile(path);
+  return std::vector<uint8_t>(bytes.begin(), bytes.end());
 }
 
 }  // namespace skov::testing

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "support/temp_dir.h"
 #include "xls/cfb.h"
 
 namespace skov::testing {
@@ -313,15 +314,6 @@ inline ReadBook ReadStream(const Bytes& s) {
   return book;
 }
 
-inline Bytes ReadFileBytes(const std::string& path) {
-  FILE* f = std::fopen(path.c_str(), "rb");
-  Bytes b;
-  if (!f) return b;
-  int c;
-  while ((c = std::fgetc(f)) != EOF) b.push_back(uint8_t(c));
-  std::fclose(f);
-  return b;
-}
 
 inline Bytes WorkbookStreamOf(const Bytes& file) {
   xls::CompoundFile cf = xls::ReadCompoundFile(file);

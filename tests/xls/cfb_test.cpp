@@ -13,6 +13,8 @@
 #include <set>
 #include <string>
 
+#include "support/temp_dir.h"
+
 namespace skov::xls {
 namespace {
 
@@ -535,10 +537,6 @@ void Save(const fs::path& file, const std::vector<uint8_t>& bytes) {
   std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
-std::vector<uint8_t> ReadAll(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 std::vector<fs::path> OtherWritersFiles() {
   std::vector<fs::path> files;
@@ -586,7 +584,7 @@ TEST_F(CfbOlefile, ReadsWhatWeWrite) {
 TEST_F(CfbOlefile, RewrittenFilesOfOtherWritersListTheSame) {
   for (const fs::path& f : OtherWritersFiles()) {
     SCOPED_TRACE(f.string());
-    Save(dir_ / "t.xls", WriteCompoundFile(ReadCompoundFile(ReadAll(f))));
+    Save(dir_ / "t.xls", WriteCompoundFile(ReadCompoundFile(testing::ReadFileBytes(f.string()))));
     const Listing original = Olefile(f), rewritten = Olefile(dir_ / "t.xls");
     ASSERT_EQ(original.status, 0) << original.text;
     ASSERT_EQ(rewritten.status, 0) << rewritten.text;
@@ -600,7 +598,7 @@ TEST(CfbRoundTrip, FilesFromOtherWriters) {
   for (const fs::path& f : files) {
     SCOPED_TRACE(f.string());
     CompoundFile first;
-    ASSERT_NO_THROW(first = ReadCompoundFile(ReadAll(f)));
+    ASSERT_NO_THROW(first = ReadCompoundFile(testing::ReadFileBytes(f.string())));
     EXPECT_NE(FindChild(first.root, u"Workbook"), nullptr);
     CompoundFile again = ReadCompoundFile(WriteCompoundFile(first));
     SortTree(first.root);
