@@ -20,8 +20,34 @@ namespace skov {
 namespace {
 
 // Binding failures that are not refusals: no file, not a workbook, damaged.
-constexpr int kNotAWorkbook = 432;
-constexpr int kRefused = 1004;
+constexpr int kNotAWorkbook = kAutomationNameNotFound;
+constexpr int kRefused = kHostRefused;
+
+// The runtime error number of a workbook engine failure.
+int ErrorNumber(xls::Fault fault) {
+  switch (fault) {
+    case xls::Fault::NotAWorkbook:
+    case xls::Fault::Encrypted:
+    case xls::Fault::Damaged:
+      return kNotAWorkbook;
+    case xls::Fault::NoSuchWindow:
+    case xls::Fault::TooFewSheets:
+      return kSubscriptOutOfRange;
+    case xls::Fault::RefusedWrite:
+      return kRefused;
+  }
+  return kRefused;
+}
+
+// Runs an engine operation, its failure raised as a runtime error.
+template <typename F>
+decltype(auto) Engine(F&& f) {
+  try {
+    return f();
+  } catch (const xls::Error& e) {
+    Raise(ErrorNumber(e.Kind()), e.Reason());
+  }
+}
 
 struct FileKey {
   dev_t dev = 0;
@@ -81,6 +107,8 @@ std::shared_ptr<const ParsedFile> ParseFile(const std::string& path, const FileK
   f->workbookChild = static_cast<size_t>(stream - children.data());
   try {
     f->book = xls::ParseWorkbookStream(std::move(children[f->workbookChild].data));
+  } catch (const xls::Error& e) {
+    Raise(ErrorNumber(e.Kind()), std::string("damaged workbook: ") + e.what());
   } catch (const std::exception& e) {
     Raise(kNotAWorkbook, std::string("damaged workbook: ") + e.what());
   }
@@ -142,11 +170,17 @@ class XlsWorkbook : public Workbook {
   explicit XlsWorkbook(std::shared_ptr<const ParsedFile> file) : file_(std::move(file)), book_(file_->book) {}
 
   void Activate() override { Open(); }
-  void ShowWindow(int window) override { Open().ShowWindow(window); }
-  void ActivateSheet(int sheet) override { Open().ActivateSheet(sheet); }
-  void ShowSheet(int sheet) override { Open().ShowSheet(sheet); }
+  void ShowWindow(int window) override {
+    Engine([&] { Open().ShowWindow(window); });
+  }
+  void ActivateSheet(int sheet) override {
+    Engine([&] { Open().ActivateSheet(sheet); });
+  }
+  void ShowSheet(int sheet) override {
+    Engine([&] { Open().ShowSheet(sheet); });
+  }
   void WriteCell(int sheet, int row, int column, const Text& value) override {
-    Open().WriteCell(sheet, row, column, value);
+    Engine([&] { Open().WriteCell(sheet, row, column, value); });
   }
 
   void SaveAs(const Text& path) override {

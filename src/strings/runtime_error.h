@@ -8,10 +8,21 @@
 
 namespace skov {
 
-// Numbers in use: 5 bad argument, 6 overflow, 9 subscript, 52 bad file name or
-// number, 53 file not found, 55 file already open, 62 input past end of file,
-// 75 path/file access error, 76 path not found, 1004 the spreadsheet host
-// refused; the workbook engine raises others (e.g. 432) when binding fails.
+// The runtime's error numbers in use.
+constexpr int kInvalidArgument = 5;
+constexpr int kOverflow = 6;
+constexpr int kSubscriptOutOfRange = 9;
+constexpr int kBadFileNameOrNumber = 52;
+constexpr int kFileNotFound = 53;
+constexpr int kBadFileMode = 54;
+constexpr int kFileAlreadyOpen = 55;
+constexpr int kInputPastEndOfFile = 62;
+constexpr int kPathFileAccessError = 75;
+constexpr int kPathNotFound = 76;
+constexpr int kObjectVariableNotSet = 91;
+constexpr int kAutomationNameNotFound = 432;  // binding to a file that holds no workbook
+constexpr int kHostRefused = 1004;
+
 class RuntimeError : public std::runtime_error {
  public:
   explicit RuntimeError(int number, const std::string& detail = {});

@@ -1,6 +1,5 @@
 // Workbook engine: round trips, cell replacement, new cells, refusals,
 // string table growth, row index records and sheet/window flags.
-#include "support/error_of.h"
 #include "xls/book.h"
 
 #include <gtest/gtest.h>
@@ -21,7 +20,19 @@ using namespace skov::testing;
 
 std::shared_ptr<const Template> Parse(const Bytes& stream) { return ParseWorkbookStream(stream); }
 
-using testing::ErrorOf;
+// The engine's fault for a call, as a number for table-driven cases: 0 when
+// it raises none, else 1 + the fault.
+int FaultOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const Error& e) {
+    return 1 + static_cast<int>(e.Kind());
+  }
+  return 0;
+}
+constexpr int kRefused = 1 + static_cast<int>(Fault::RefusedWrite);
+constexpr int kNoSheet = 1 + static_cast<int>(Fault::TooFewSheets);
+constexpr int kNoWindow = 1 + static_cast<int>(Fault::NoSuchWindow);
 
 std::vector<std::string> Fixtures() {
   std::vector<std::string> out;
@@ -175,14 +186,15 @@ TEST(BookWrite, RefusesWhatWouldDamageTheWorkbook) {
     size_t length;
     int error;
   } cases[] = {
-      {"no worksheet 2", 2, 1, 1, 1, 9}, {"worksheet 0", 0, 1, 1, 1, 9}, {"row 0", 1, 0, 1, 1, 1004},
-      {"row 65537", 1, 65537, 1, 1, 1004}, {"column 257", 1, 1, 257, 1, 1004}, {"32768 characters", 1, 1, 1, 32768, 1004},
+      {"no worksheet 2", 2, 1, 1, 1, kNoSheet}, {"worksheet 0", 0, 1, 1, 1, kNoSheet},
+      {"row 0", 1, 0, 1, 1, kRefused}, {"row 65537", 1, 65537, 1, 1, kRefused},
+      {"column 257", 1, 1, 257, 1, kRefused}, {"32768 characters", 1, 1, 1, 32768, kRefused},
   };
   const Bytes stream = CellKinds();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     Book book(Parse(stream));
-    EXPECT_EQ(ErrorOf([&] { book.WriteCell(c.sheet, c.row, c.col, std::u16string(c.length, u'a')); }), c.error);
+    EXPECT_EQ(FaultOf([&] { book.WriteCell(c.sheet, c.row, c.col, std::u16string(c.length, u'a')); }), c.error);
     EXPECT_EQ(book.Serialize(), stream);
   }
 }
@@ -205,13 +217,13 @@ TEST(BookWrite, ArrayAndTableFormulasAreNotBroken) {
     int row, col;
     int error;
   } cases[] = {
-      {"shared anchor", 1, 1, 0}, {"shared member", 1, 2, 0}, {"array anchor", 2, 1, 1004},
-      {"array member", 2, 2, 1004}, {"table cell", 3, 1, 1004}, {"plain formula", 4, 1, 0},
+      {"shared anchor", 1, 1, 0}, {"shared member", 1, 2, 0}, {"array anchor", 2, 1, kRefused},
+      {"array member", 2, 2, kRefused}, {"table cell", 3, 1, kRefused}, {"plain formula", 4, 1, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     Book book(Parse(stream));
-    EXPECT_EQ(ErrorOf([&] { book.WriteCell(1, c.row, c.col, u"x"); }), c.error);
+    EXPECT_EQ(FaultOf([&] { book.WriteCell(1, c.row, c.col, u"x"); }), c.error);
     if (c.error) {
       EXPECT_EQ(book.Serialize(), stream);
     } else {
@@ -526,8 +538,8 @@ TEST(BookSheets, WorksheetsCountedAmongOtherSheetKinds) {
   auto t = Parse(stream);
   Book book(t);
   EXPECT_EQ(book.WorksheetCount(), 2);
-  EXPECT_EQ(ErrorOf([&] { book.ActivateSheet(3); }), 9);
-  EXPECT_EQ(ErrorOf([&] { book.ShowSheet(0); }), 9);
+  EXPECT_EQ(FaultOf([&] { book.ActivateSheet(3); }), kNoSheet);
+  EXPECT_EQ(FaultOf([&] { book.ShowSheet(0); }), kNoSheet);
   book.WriteCell(2, 1, 1, u"zwei");
   book.ActivateSheet(2);
   book.ShowSheet(2);
@@ -544,7 +556,7 @@ TEST(BookSheets, WorksheetsCountedAmongOtherSheetKinds) {
 TEST(BookSheets, WindowsShownAndFirstTabKeptVisible) {
   const Bytes stream = BuildStream({}, {{"A", {Window2(0)}}, {"B", {Window2(0x0600)}}}, 0x0039, 1);
   Book book(Parse(stream));
-  EXPECT_EQ(ErrorOf([&] { book.ShowWindow(2); }), 9);
+  EXPECT_EQ(FaultOf([&] { book.ShowWindow(2); }), kNoWindow);
   book.ShowWindow(1);
   book.ActivateSheet(1);
   ReadBook after = ReadStream(book.Serialize());
@@ -602,13 +614,13 @@ TEST(BookParse, DamagedOrForeignStreamsAreRejected) {
   }
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    EXPECT_THROW(Parse(c.stream), BiffError);
+    EXPECT_THROW(Parse(c.stream), Error);
   }
   // Cutting the stream anywhere never reads out of bounds, and never is taken
   // as a sound workbook unless the cut lies in the trailing padding.
   for (size_t n = 0; n < good.size(); n += 7) {
     Bytes cut(good.begin(), good.begin() + long(n));
-    EXPECT_THROW(Parse(cut), BiffError) << n;
+    EXPECT_THROW(Parse(cut), Error) << n;
   }
 }
 

@@ -1,5 +1,5 @@
-// Shared string table parsing and appending, CONTINUE-aware.
-#include "xls/sst.h"
+// Shared string table: parsing, the new-string pool, writing across CONTINUE records.
+#include "xls/string_table.h"
 
 #include <algorithm>
 
@@ -46,7 +46,7 @@ class GroupCursor {
       }
       uint32_t width = high ? 2 : 1;
       uint32_t n = std::min<uint32_t>(cch, (end_ - off_) / width);
-      if (n == 0) throw BiffError("string character split across records");
+      if (n == 0) Fail(Fault::Damaged, "string character split across records");
       if (text) {
         for (uint32_t i = 0; i < n; ++i) {
           text->push_back(high ? Get16(&s_[off_ + 2 * i]) : s_[off_ + i]);
@@ -59,7 +59,7 @@ class GroupCursor {
 
  private:
   void NextRecord() {
-    if (++ri_ >= g_.size()) throw BiffError("string table runs past its records");
+    if (++ri_ >= g_.size()) Fail(Fault::Damaged, "string table runs past its records");
     off_ = g_[ri_].body();
     end_ = g_[ri_].end();
   }
@@ -99,21 +99,21 @@ class RecordWriter {
 
 SstTable ParseSst(std::span<const uint8_t> stream, std::span<const RecRef> group) {
   SstTable t;
-  if (group.empty() || group[0].len < 8) throw BiffError("string table too short");
+  if (group.empty() || group[0].len < sst::kStrings) Fail(Fault::Damaged, "string table too short");
   for (const RecRef& r : group) t.records.push_back(r.pos);
-  t.total = Get32(&stream[group[0].body()]);
-  t.unique = Get32(&stream[group[0].body() + 4]);
+  t.total = Get32(&stream[group[0].body() + sst::kTotal]);
+  t.unique = Get32(&stream[group[0].body() + sst::kUnique]);
   uint64_t bytes = 0;
   for (const RecRef& r : group) bytes += r.len;
-  if (t.unique > bytes / 3) throw BiffError("string table count exceeds its data");
+  if (t.unique > bytes / 3) Fail(Fault::Damaged, "string table count exceeds its data");
   t.starts.reserve(t.unique);
   t.plain.reserve(t.unique);
 
   GroupCursor c(stream, group);
-  c.Skip(8);
+  c.Skip(sst::kStrings);
   std::u16string text;
   for (uint32_t i = 0; i < t.unique; ++i) {
-    if (c.AtGroupEnd()) throw BiffError("string table holds fewer strings than its count");
+    if (c.AtGroupEnd()) Fail(Fault::Damaged, "string table holds fewer strings than its count");
     t.starts.push_back(c.Position());
     uint16_t cch = c.U16();
     uint8_t flags = c.Byte();
@@ -125,9 +125,55 @@ SstTable ParseSst(std::span<const uint8_t> stream, std::span<const RecRef> group
     c.Skip(4ull * runs + ext);
     if (plain) t.plain.emplace(text, i);
   }
-  if (!c.AtGroupEnd()) throw BiffError("string table holds more data than its count");
+  if (!c.AtGroupEnd()) Fail(Fault::Damaged, "string table holds more data than its count");
   return t;
 }
+
+uint32_t StringPool::Index(std::u16string_view value) {
+  auto old = table_->plain.find(value);
+  if (old != table_->plain.end()) return old->second;
+  const size_t hash = TextHash{}(value);
+  if (added_.size() * 2 >= slots_.size()) {
+    // Keep the table at most half full; rehash from the stored hashes.
+    std::vector<uint32_t> slots(std::max<size_t>(2048, slots_.size() * 2), 0);
+    const size_t mask = slots.size() - 1;
+    for (uint32_t k = 0; k < added_.size(); ++k) {
+      size_t at = hashes_[k] & mask;
+      while (slots[at] != 0) at = (at + 1) & mask;
+      slots[at] = k + 1;
+    }
+    slots_ = std::move(slots);
+    added_.reserve(slots_.size() / 2);
+    hashes_.reserve(slots_.size() / 2);
+  }
+  const size_t mask = slots_.size() - 1;
+  size_t at = hash & mask;
+  for (; slots_[at] != 0; at = (at + 1) & mask) {
+    const uint32_t k = slots_[at] - 1;
+    if (hashes_[k] == hash && added_[k] == value) return table_->unique + k;
+  }
+  const auto k = static_cast<uint32_t>(added_.size());
+  slots_[at] = k + 1;
+  added_.push_back(Store(value));
+  hashes_.push_back(hash);
+  return table_->unique + k;
+}
+
+std::u16string_view StringPool::Store(std::u16string_view value) {
+  constexpr size_t kChunk = 1 << 16;
+  if (value.empty()) return {};
+  if (value.size() > chunkRoom_) {
+    chunkSize_ = std::max(kChunk, value.size());
+    chunks_.push_back(std::unique_ptr<char16_t[]>(new char16_t[chunkSize_]));
+    chunkRoom_ = chunkSize_;
+  }
+  char16_t* at = chunks_.back().get() + (chunkSize_ - chunkRoom_);
+  std::copy(value.begin(), value.end(), at);
+  chunkRoom_ -= value.size();
+  return {at, value.size()};
+}
+
+namespace {
 
 void AppendSstStrings(std::vector<uint8_t>& out, std::span<const std::u16string_view> strings, const uint32_t* header,
                       std::vector<SstStart>* starts) {
@@ -135,9 +181,9 @@ void AppendSstStrings(std::vector<uint8_t>& out, std::span<const std::u16string_
   if (header) {
     w.Begin(rec::kSst);
     size_t at = out.size();
-    out.resize(at + 8);
-    Put32(&out[at], header[0]);
-    Put32(&out[at + 4], header[1]);
+    out.resize(at + sst::kStrings);
+    Put32(&out[at + sst::kTotal], header[0]);
+    Put32(&out[at + sst::kUnique], header[1]);
   } else {
     if (strings.empty()) return;
     w.Begin(rec::kContinue);
@@ -168,20 +214,48 @@ void AppendSstStrings(std::vector<uint8_t>& out, std::span<const std::u16string_
   w.End();
 }
 
-std::vector<uint8_t> BuildExtSst(std::span<const SstStart> starts) {
+}  // namespace
+
+void WriteSst(std::vector<uint8_t>& out, std::span<const uint8_t> stream, std::span<const RecRef> group,
+              const SstTable& table, uint32_t total, std::span<const std::u16string_view> added,
+              std::vector<SstStart>& starts) {
+  const uint32_t counts[2] = {total, table.unique + static_cast<uint32_t>(added.size())};
+  starts.reserve(counts[1]);
+  if (group.empty()) {
+    AppendSstStrings(out, added, counts, &starts);
+    return;
+  }
+  const uint32_t oldStart = group.front().pos;
+  const auto newStart = static_cast<uint32_t>(out.size());
+  for (const RecRef& r : group) AppendBytes(out, stream.data() + r.pos, 4u + r.len);
+  Put32(&out[newStart + 4 + sst::kTotal], counts[0]);
+  Put32(&out[newStart + 4 + sst::kUnique], counts[1]);
+  const std::vector<uint32_t>& recs = table.records;
+  for (uint32_t p : table.starts) {
+    uint32_t recordPos = *(std::upper_bound(recs.begin(), recs.end(), p) - 1);
+    starts.push_back({p - oldStart + newStart, recordPos - oldStart + newStart});
+  }
+  AppendSstStrings(out, added, nullptr, &starts);
+}
+
+void WriteExtSst(std::vector<uint8_t>& out, std::span<const SstStart> starts) {
   // Buckets of at least 8 strings, at most 128 buckets: the record stays small.
-  size_t n = starts.size();
-  size_t per = std::max<size_t>(8, (n + 127) / 128);
-  size_t buckets = (n + per - 1) / per;
-  std::vector<uint8_t> body(2 + 8 * buckets);
-  Put16(&body[0], static_cast<uint16_t>(per));
+  const size_t n = starts.size();
+  const size_t per = std::max<size_t>(8, (n + 127) / 128);
+  const size_t buckets = (n + per - 1) / per;
+  const auto len = static_cast<uint16_t>(extsst::kBuckets + extsst::kBucketSize * buckets);
+  PutRecordHeader(out, rec::kExtSst, len);
+  const size_t at = out.size();
+  out.resize(at + len);
+  uint8_t* body = &out[at];
+  Put16(body + extsst::kDsst, static_cast<uint16_t>(per));
   for (size_t b = 0; b < buckets; ++b) {
     const SstStart& s = starts[b * per];
-    Put32(&body[2 + 8 * b], s.pos);
-    Put16(&body[6 + 8 * b], static_cast<uint16_t>(s.pos - s.recordPos));
-    Put16(&body[8 + 8 * b], 0);
+    uint8_t* bucket = body + extsst::kBuckets + extsst::kBucketSize * b;
+    Put32(bucket, s.pos);
+    Put16(bucket + 4, static_cast<uint16_t>(s.pos - s.recordPos));
+    Put16(bucket + 6, 0);
   }
-  return body;
 }
 
 }  // namespace skov::xls

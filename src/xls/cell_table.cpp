@@ -1,0 +1,448 @@
+// A sheet's cell table: read from the template, written to, written out.
+#include "xls/cell_table.h"
+
+#include <algorithm>
+
+#include "xls/shared_formula.h"
+
+namespace skov::xls {
+namespace {
+
+// Records that belong to the cell before them.
+bool IsAttachedRecord(uint16_t type) {
+  return type == rec::kString || type == rec::kShrFmla || type == rec::kArray || type == rec::kTable ||
+         type == rec::kContinue;
+}
+
+bool IsCellTableRecord(uint16_t type) {
+  return type == rec::kRow || type == rec::kDbCell || IsCellRecord(type) || IsAttachedRecord(type);
+}
+
+RowItem& FindOrAddRow(std::vector<RowItem>& rows, uint16_t row, bool* added = nullptr) {
+  if (added) *added = false;
+  if (!rows.empty() && rows.back().row == row) return rows.back();
+  auto it = std::lower_bound(rows.begin(), rows.end(), row, [](const RowItem& r, uint16_t v) { return r.row < v; });
+  if (it != rows.end() && it->row == row) return *it;
+  if (added) *added = true;
+  RowItem item;
+  item.row = row;
+  return *rows.insert(it, std::move(item));
+}
+
+// The format a cell item gives `column`.
+uint16_t ItemXf(const Template& t, const CellItem& c, uint16_t column) {
+  switch (c.source) {
+    case CellSource::New:
+      return c.xf;
+    case CellSource::MulPart: {
+      const uint8_t* body = t.bytes.data() + c.pos + 4;
+      const size_t width = c.type == rec::kMulBlank ? mul::kBlankItem : mul::kRkItem;
+      return Get16(body + mul::kItems + width * (column - c.origFirst));
+    }
+    case CellSource::Template:
+    case CellSource::Rebuilt:
+      break;
+  }
+  const uint8_t* body = ItemBytes(t, c).data() + 4;
+  if (c.type == rec::kMulBlank) return Get16(body + mul::kItems + mul::kBlankItem * (column - c.first));
+  if (c.type == rec::kMulRk) return Get16(body + mul::kItems + mul::kRkItem * (column - c.first));
+  return Get16(body + cell::kXf);
+}
+
+// Columns [a, b] of a template MULBLANK or MULRK item (whole or a part).
+CellItem SplitPart(const CellItem& c, uint16_t a, uint16_t b) {
+  CellItem part = c;
+  if (part.source == CellSource::Template) part.origFirst = c.first;
+  part.source = CellSource::MulPart;
+  part.first = a;
+  part.last = b;
+  part.len = 0;
+  return part;
+}
+
+// A part as BLANK/RK for one column, else as a shorter MULBLANK/MULRK.
+void WritePart(std::vector<uint8_t>& out, const Template& t, const CellItem& c, uint16_t row) {
+  const uint8_t* body = t.bytes.data() + c.pos + 4;
+  const bool rk = c.type == rec::kMulRk;
+  const size_t width = rk ? mul::kRkItem : mul::kBlankItem;
+  const size_t count = size_t(c.last - c.first) + 1;
+  if (count == 1) {
+    PutRecordHeader(out, rk ? rec::kRk : rec::kBlank, static_cast<uint16_t>(cell::kXf + width));
+  } else {
+    PutRecordHeader(out, c.type, static_cast<uint16_t>(mul::kItems + width * count + mul::kLastColSize));
+  }
+  size_t at = out.size();
+  out.resize(at + mul::kItems);
+  Put16(&out[at + cell::kRow], row);
+  Put16(&out[at + cell::kCol], c.first);
+  AppendBytes(out, body + mul::kItems + width * (c.first - c.origFirst), width * count);
+  if (count > 1) Append16(out, c.last);
+}
+
+void WriteLabelSst(std::vector<uint8_t>& out, uint16_t row, const CellItem& c) {
+  PutRecordHeader(out, rec::kLabelSst, labelsst::kSize);
+  const size_t at = out.size();
+  out.resize(at + labelsst::kSize);
+  uint8_t* p = &out[at];
+  Put16(p + cell::kRow, row);
+  Put16(p + cell::kCol, c.first);
+  Put16(p + cell::kXf, c.xf);
+  Put32(p + labelsst::kIsst, c.isst);
+}
+
+void WriteItem(std::vector<uint8_t>& out, const Template& t, const CellItem& c, uint16_t row) {
+  switch (c.source) {
+    case CellSource::Template:
+      AppendBytes(out, t.bytes.data() + c.pos, c.len);
+      break;
+    case CellSource::Rebuilt:
+      AppendBytes(out, c.own.data(), c.own.size());
+      break;
+    case CellSource::MulPart:
+      WritePart(out, t, c, row);
+      break;
+    case CellSource::New:
+      WriteLabelSst(out, row, c);
+      break;
+  }
+}
+
+}  // namespace
+
+bool IsCellRecord(uint16_t type) {
+  switch (type) {
+    case rec::kBlank: case rec::kMulBlank: case rec::kMulRk: case rec::kRk: case rec::kNumber:
+    case rec::kLabel: case rec::kLabelSst: case rec::kBoolErr: case rec::kFormula: case rec::kRString:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool CellColumns(uint16_t type, const uint8_t* body, uint16_t len, uint16_t& first, uint16_t& last) {
+  if (len < cell::kMinSize) return false;
+  first = last = Get16(body + cell::kCol);
+  switch (type) {
+    case rec::kMulBlank:
+    case rec::kMulRk: {
+      size_t width = type == rec::kMulBlank ? mul::kBlankItem : mul::kRkItem;
+      if (len < mul::kItems + width + mul::kLastColSize || (len - mul::kItems - mul::kLastColSize) % width) {
+        return false;
+      }
+      size_t n = (len - mul::kItems - mul::kLastColSize) / width;
+      last = Get16(body + len - mul::kLastColSize);
+      return last >= first && size_t(last - first) + 1 == n;
+    }
+    case rec::kLabelSst: return len >= labelsst::kSize;
+    case rec::kRk: return len >= rk::kSize;
+    case rec::kNumber: return len >= number::kSize;
+    case rec::kBoolErr: return len >= boolerr::kSize;
+    case rec::kFormula: return len >= formula::kMinSize;
+    default: return true;
+  }
+}
+
+std::unique_ptr<SheetCells> BuildCells(const Template& t, const SheetInfo& sh) {
+  auto sc = std::make_unique<SheetCells>();
+  const uint8_t* s = t.bytes.data();
+  const size_t n = sh.records.size();
+  int first = -1, last = -1, window2 = -1;
+  bool afterCell = false;  // a CONTINUE belongs to the table only right after a cell
+  for (size_t i = 0; i < n; ++i) {
+    if (sh.depth[i] != 1) {
+      afterCell = false;
+      continue;
+    }
+    const RecRef& r = sh.records[i];
+    const uint8_t* body = s + r.body();
+    bool cellish = IsCellRecord(r.type) || (IsAttachedRecord(r.type) && (r.type != rec::kContinue || afterCell));
+    if (cellish || r.type == rec::kRow || r.type == rec::kDbCell) {
+      if (first < 0) first = static_cast<int>(i);
+      last = static_cast<int>(i);
+    }
+    afterCell = cellish;
+    if (r.type == rec::kIndex) sc->dbCells = true;
+    if (r.type == rec::kWindow2 && window2 < 0) window2 = static_cast<int>(i);
+    if (r.type == rec::kDimensions && sc->dims < 0) {
+      sc->dims = static_cast<int>(i);
+      sc->rwMic = Get32(body + dimensions::kRwMic);
+      sc->rwMac = Get32(body + dimensions::kRwMac);
+      sc->colMic = Get16(body + dimensions::kColMic);
+      sc->colMac = Get16(body + dimensions::kColMac);
+    }
+    if (r.type == rec::kColInfo && r.len >= colinfo::kMinSize) {
+      sc->colInfo.push_back({Get16(body + colinfo::kFirst), Get16(body + colinfo::kLast), Get16(body + colinfo::kXf)});
+    }
+    if (r.type == rec::kDefaultRowHeight && r.len >= defaultrowheight::kMinSize) {
+      sc->defaultHeight = Get16(body + defaultrowheight::kHeight);
+    }
+  }
+  if (first < 0) {
+    // No cells yet: the table goes where the spreadsheet puts it.
+    size_t at = sc->dims >= 0 ? size_t(sc->dims) + 1 : window2 >= 0 ? size_t(window2) : n - 1;
+    sc->areaBegin = sc->areaEnd = at;
+    return sc;
+  }
+  sc->areaBegin = static_cast<size_t>(first);
+  sc->areaEnd = static_cast<size_t>(last) + 1;
+  RowItem* lastRow = nullptr;
+  for (size_t i = sc->areaBegin; i < sc->areaEnd; ++i) {
+    const RecRef& r = sh.records[i];
+    const uint8_t* body = s + r.body();
+    if (sh.depth[i] != 1 || !IsCellTableRecord(r.type)) {
+      sc->foreign.push_back(i);
+      lastRow = nullptr;
+      continue;
+    }
+    if (r.type == rec::kRow) {
+      RowItem& row = FindOrAddRow(sc->rows, Get16(body + row::kRow));
+      row.record = RowRecord::Template;
+      row.templateRecord = r;
+      std::copy(body, body + row::kSize, row.body.begin());
+      lastRow = nullptr;
+    } else if (r.type == rec::kDbCell) {
+      sc->dbCells = true;
+      lastRow = nullptr;
+    } else if (IsCellRecord(r.type)) {
+      CellItem c;
+      CellColumns(r.type, body, r.len, c.first, c.last);
+      c.source = CellSource::Template;
+      c.type = r.type;
+      c.pos = r.pos;
+      c.len = 4u + r.len;
+      RowItem& row = FindOrAddRow(sc->rows, Get16(body + cell::kRow));
+      row.cells.push_back(std::move(c));
+      lastRow = &row;
+    } else if (lastRow && !lastRow->cells.empty() &&
+               lastRow->cells.back().pos + lastRow->cells.back().len == r.pos) {
+      lastRow->cells.back().len += 4u + r.len;
+    } else {
+      sc->foreign.push_back(i);
+    }
+  }
+  for (RowItem& row : sc->rows) {
+    auto byColumn = [](const CellItem& a, const CellItem& b) { return a.first < b.first; };
+    if (!std::is_sorted(row.cells.begin(), row.cells.end(), byColumn)) {
+      std::stable_sort(row.cells.begin(), row.cells.end(), byColumn);
+    }
+  }
+  return sc;
+}
+
+std::span<const uint8_t> ItemBytes(const Template& t, const CellItem& c) {
+  switch (c.source) {
+    case CellSource::Template: return {t.bytes.data() + c.pos, c.len};
+    case CellSource::Rebuilt: return c.own;
+    case CellSource::MulPart:
+    case CellSource::New: break;
+  }
+  return {};
+}
+
+CellItem* FindCell(SheetCells& sc, uint16_t row, uint16_t column) {
+  auto rit = std::lower_bound(sc.rows.begin(), sc.rows.end(), row,
+                              [](const RowItem& r, uint16_t v) { return r.row < v; });
+  if (rit == sc.rows.end() || rit->row != row) return nullptr;
+  auto cit = std::lower_bound(rit->cells.begin(), rit->cells.end(), column,
+                              [](const CellItem& c, uint16_t v) { return c.last < v; });
+  if (cit == rit->cells.end() || cit->first > column) return nullptr;
+  return &*cit;
+}
+
+void PrepareCellWrite(const Template& t, SheetCells& sc, uint16_t r, uint16_t c) {
+  CellItem* old = FindCell(sc, r, c);
+  if (!old || old->type != rec::kFormula) return;
+  const uint16_t kind = AnchorKind(t, *old);
+  const bool ok = kind == rec::kShrFmla ? MoveSharedAnchor(t, sc, *old, r, c)
+                  : kind == 0           ? FormulaWritable(t, sc, *old, r, c)
+                                        : false;
+  if (!ok) RefuseWrite(r + 1, c + 1, "Zelle gehoert zu einer Matrix- oder Tabellenformel");
+}
+
+bool PutTextCell(const Template& t, SheetCells& sc, uint16_t r, uint16_t c, uint32_t isst) {
+  CellItem written;
+  written.source = CellSource::New;
+  written.first = written.last = c;
+  written.type = rec::kLabelSst;
+  written.isst = isst;
+
+  if (CellItem* old = FindCell(sc, r, c)) {
+    written.xf = ItemXf(t, *old, c);
+    const bool replacedText = old->type == rec::kLabelSst;
+    if (old->first == old->last) {
+      *old = std::move(written);
+      return replacedText;
+    }
+    RowItem& rowItem = FindOrAddRow(sc.rows, r);
+    const auto offset = old - rowItem.cells.data();
+    // Filling a row splits one MULBLANK cell by cell: grow once, not per split.
+    if (rowItem.cells.capacity() < rowItem.cells.size() + 2) {
+      rowItem.cells.reserve(std::max<size_t>(64, 2 * rowItem.cells.size()));
+      old = rowItem.cells.data() + offset;
+    }
+    auto at = rowItem.cells.begin() + offset;
+    CellItem parts[3];
+    size_t count = 0;
+    if (old->first < c) parts[count++] = SplitPart(*old, old->first, c - 1);
+    parts[count++] = std::move(written);
+    if (c < old->last) parts[count++] = SplitPart(*old, c + 1, old->last);
+    at = rowItem.cells.erase(at);
+    rowItem.cells.insert(at, std::make_move_iterator(parts), std::make_move_iterator(parts + count));
+    return false;
+  }
+
+  RowItem& rowItem = FindOrAddRow(sc.rows, r);
+  uint8_t* rb = rowItem.body.data();
+  if (rowItem.record == RowRecord::None) {
+    rowItem.record = RowRecord::Rebuilt;
+    Put16(rb + row::kRow, r);
+    Put16(rb + row::kColMic, c);
+    Put16(rb + row::kColMac, c + 1);
+    Put16(rb + row::kHeight, sc.defaultHeight);
+    Put16(rb + row::kFlags, row::kFlagsAlways);
+    Put16(rb + row::kXf, xf::kDefaultCell);
+  }
+  uint16_t xfIndex = xf::kDefaultCell;
+  if (Get16(rb + row::kFlags) & row::kHasFormat) {
+    xfIndex = Get16(rb + row::kXf) & row::kXfMask;
+  } else {
+    for (const SheetCells::Col& col : sc.colInfo) {
+      if (col.first <= c && c <= col.last) {
+        xfIndex = col.xf;
+        break;
+      }
+    }
+  }
+  written.xf = xfIndex;
+  if (rowItem.cells.capacity() == 0) rowItem.cells.reserve(64);  // a device row has ~55 cells
+  auto at = std::lower_bound(rowItem.cells.begin(), rowItem.cells.end(), c,
+                             [](const CellItem& ci, uint16_t v) { return ci.first < v; });
+  rowItem.cells.insert(at, std::move(written));
+
+  uint16_t colMic = Get16(rb + row::kColMic), colMac = Get16(rb + row::kColMac);
+  if (colMic >= colMac) {
+    colMic = c;
+    colMac = c + 1;
+  } else {
+    colMic = std::min(colMic, c);
+    colMac = std::max<uint16_t>(colMac, c + 1);
+  }
+  if (colMic != Get16(rb + row::kColMic) || colMac != Get16(rb + row::kColMac)) {
+    Put16(rb + row::kColMic, colMic);
+    Put16(rb + row::kColMac, colMac);
+    rowItem.record = RowRecord::Rebuilt;
+  }
+  if (sc.dims >= 0) {
+    if (sc.rwMic >= sc.rwMac || sc.colMic >= sc.colMac) {
+      sc.rwMic = r;
+      sc.rwMac = r + 1u;
+      sc.colMic = c;
+      sc.colMac = c + 1;
+      sc.dimsChanged = true;
+    } else {
+      if (r < sc.rwMic) sc.rwMic = r, sc.dimsChanged = true;
+      if (r + 1u > sc.rwMac) sc.rwMac = r + 1u, sc.dimsChanged = true;
+      if (c < sc.colMic) sc.colMic = c, sc.dimsChanged = true;
+      if (c + 1 > sc.colMac) sc.colMac = c + 1, sc.dimsChanged = true;
+    }
+  }
+  return false;
+}
+
+void WriteRebuiltSheet(std::vector<uint8_t>& out, const Template& t, size_t sheetIndex, const SheetCells& sc,
+                       uint16_t window2Flags) {
+  const SheetInfo& sh = t.sheets[sheetIndex];
+  const uint8_t* s = t.bytes.data();
+  size_t blocks = 0;
+  for (size_t i = 0; i < sc.rows.size(); ++i) {
+    if (i == 0 || (sc.rows[i].row >> 5) != (sc.rows[i - 1].row >> 5)) ++blocks;
+  }
+  size_t indexAt = 0;
+  int64_t defColWidthAt = -1;
+  auto emit = [&](size_t i) {
+    const RecRef& r = sh.records[i];
+    const size_t at = out.size();
+    if (int(i) == sh.index) {
+      indexAt = at;
+      const auto len = static_cast<uint16_t>(index::kDbCells + (sc.dbCells ? 4 * blocks : 0));
+      PutRecordHeader(out, rec::kIndex, len);
+      out.resize(at + 4 + len);
+      return;
+    }
+    AppendBytes(out, s + r.pos, 4u + r.len);
+    uint8_t* body = &out[at + 4];
+    if (int(i) == sh.window2) Put16(body + window2::kFlags, window2Flags);
+    if (int(i) == sc.dims && sc.dimsChanged) {
+      Put32(body + dimensions::kRwMic, sc.rwMic);
+      Put32(body + dimensions::kRwMac, sc.rwMac);
+      Put16(body + dimensions::kColMic, sc.colMic);
+      Put16(body + dimensions::kColMac, sc.colMac);
+    }
+    if (r.type == rec::kDefColWidth && sh.depth[i] == 1 && defColWidthAt < 0) defColWidthAt = int64_t(at);
+  };
+
+  for (size_t i = 0; i < sc.areaBegin; ++i) emit(i);
+
+  std::vector<uint32_t> dbCellAt;
+  std::vector<size_t> firstCell;
+  for (size_t i = 0; i < sc.rows.size();) {
+    size_t j = i;
+    while (j < sc.rows.size() && (sc.rows[j].row >> 5) == (sc.rows[i].row >> 5)) ++j;
+    const size_t blockStart = out.size();
+    size_t firstRowStart = 0, firstRowEnd = 0;
+    for (size_t k = i; k < j; ++k) {
+      const RowItem& row = sc.rows[k];
+      if (row.record == RowRecord::None) continue;
+      const size_t rowAt = out.size();
+      if (row.record == RowRecord::Rebuilt) {
+        PutRecordHeader(out, rec::kRow, row::kSize);
+        AppendBytes(out, row.body.data(), row::kSize);
+      } else {
+        AppendBytes(out, s + row.templateRecord.pos, 4u + row.templateRecord.len);
+      }
+      if (!firstRowEnd) {
+        firstRowStart = rowAt;
+        firstRowEnd = out.size();
+      }
+    }
+    firstCell.clear();
+    for (size_t k = i; k < j; ++k) {
+      const RowItem& row = sc.rows[k];
+      const size_t cellStart = out.size();
+      for (const CellItem& c : row.cells) WriteItem(out, t, c, row.row);
+      if (row.record != RowRecord::None) firstCell.push_back(row.cells.empty() ? 0 : cellStart);
+    }
+    if (sc.dbCells) {
+      const size_t at = out.size();
+      const auto len = static_cast<uint16_t>(dbcell::kCellOffsets + 2 * firstCell.size());
+      PutRecordHeader(out, rec::kDbCell, len);
+      out.resize(at + 4 + len);
+      uint8_t* body = &out[at + 4];
+      const size_t rowsStart = firstRowEnd ? firstRowStart : blockStart;
+      Put32(body + dbcell::kFirstRow, static_cast<uint32_t>(at - rowsStart));
+      size_t prev = firstRowEnd ? firstRowEnd : blockStart;
+      for (size_t k = 0; k < firstCell.size(); ++k) {
+        if (!firstCell[k]) continue;
+        Put16(body + dbcell::kCellOffsets + 2 * k, static_cast<uint16_t>(firstCell[k] - prev));
+        prev = firstCell[k];
+      }
+      dbCellAt.push_back(static_cast<uint32_t>(at));
+    }
+    i = j;
+  }
+
+  for (size_t i : sc.foreign) emit(i);
+  for (size_t i = sc.areaEnd; i < sh.records.size(); ++i) emit(i);
+
+  if (sh.index >= 0) {
+    uint8_t* body = &out[indexAt + 4];
+    if (!sc.rows.empty()) {
+      Put32(body + index::kRwMic, sc.rows.front().row);
+      Put32(body + index::kRwMac, sc.rows.back().row + 1u);
+    }
+    Put32(body + index::kDefColWidth, defColWidthAt >= 0 ? static_cast<uint32_t>(defColWidthAt) : 0);
+    for (size_t k = 0; k < dbCellAt.size(); ++k) Put32(body + index::kDbCells + 4 * k, dbCellAt[k]);
+  }
+}
+
+}  // namespace skov::xls

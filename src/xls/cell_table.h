@@ -1,0 +1,105 @@
+// The cell table of a sheet being filled: rows, cells, split MULBLANK/MULRK
+// parts, and the ROW/DBCELL/INDEX/DIMENSIONS records written around them.
+//
+// What is copied, what is rebuilt, and why: a sheet nobody writes to is
+// copied byte for byte. Once a cell of a sheet is written, its cell table
+// (the ROW, cell and DBCELL records) is modelled here and written anew in
+// row order. Template cells keep their records byte for byte, with the
+// STRING/SHRFMLA/ARRAY/TABLE records that follow them, so every value,
+// format and formula stays as the designer left it. A written cell replaces
+// the one it lands on; a MULBLANK or MULRK under it is split into the parts
+// left and right of it, which keep their items' bytes. DBCELL and INDEX hold
+// stream offsets, which every inserted byte moves, so they are rebuilt; a
+// template ROW is copied until its span has to grow; DIMENSIONS is changed
+// only when the used area grows. Every other record of the sheet keeps its
+// place; the few that some writers put between cell records follow the table.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "xls/biff.h"
+#include "xls/workbook_stream.h"
+
+namespace skov::xls {
+
+// Where the bytes of a cell item come from.
+enum class CellSource : uint8_t {
+  Template,  // the template's record and the records attached to it, as they are
+  Rebuilt,   // records built here from the template's (a shared formula moved), in `own`
+  MulPart,   // columns [first, last] of a template MULBLANK or MULRK
+  New,       // a LABELSST written here
+};
+
+struct CellItem {
+  CellSource source = CellSource::New;
+  uint16_t first = 0;  // columns covered
+  uint16_t last = 0;
+  uint16_t type = 0;   // record type: the template's (MULBLANK/MULRK for a part), LABELSST when new
+  uint32_t pos = 0;    // Template, MulPart: stream position of the template record
+  uint32_t len = 0;    // Template: bytes of the record and its attached records
+  uint16_t origFirst = 0;    // MulPart: first column of the template record
+  uint16_t xf = 0;           // New
+  uint32_t isst = 0;         // New
+  std::vector<uint8_t> own;  // Rebuilt
+};
+
+// Where a row's ROW record comes from.
+enum class RowRecord : uint8_t {
+  None,      // the row has no ROW record
+  Template,  // the template's, unchanged
+  Rebuilt,   // `body`, written here
+};
+
+struct RowItem {
+  uint16_t row = 0;
+  RowRecord record = RowRecord::None;
+  RecRef templateRecord;                 // RowRecord::Template
+  std::array<uint8_t, row::kSize> body{};  // the ROW fields, unless RowRecord::None
+  std::vector<CellItem> cells;           // by column
+};
+
+struct SheetCells {
+  std::vector<RowItem> rows;  // by row
+  size_t areaBegin = 0;       // records [areaBegin, areaEnd) hold the cell table
+  size_t areaEnd = 0;
+  std::vector<size_t> foreign;  // other records found inside that range, kept after the table
+  bool dbCells = false;
+  int dims = -1;
+  bool dimsChanged = false;
+  uint32_t rwMic = 0, rwMac = 0;
+  uint16_t colMic = 0, colMac = 0;
+  struct Col {
+    uint16_t first, last, xf;
+  };
+  std::vector<Col> colInfo;
+  uint16_t defaultHeight = 0x00FF;
+};
+
+bool IsCellRecord(uint16_t type);
+// Columns a sound cell record covers; false when its size does not fit its kind.
+bool CellColumns(uint16_t type, const uint8_t* body, uint16_t len, uint16_t& first, uint16_t& last);
+
+std::unique_ptr<SheetCells> BuildCells(const Template& t, const SheetInfo& sh);
+
+CellItem* FindCell(SheetCells& sc, uint16_t row, uint16_t column);
+// The records of a cell item, header first; empty for a new cell or a part.
+std::span<const uint8_t> ItemBytes(const Template& t, const CellItem& c);
+
+// Readies the cell at (row, column), from 0, for a write: a shared formula
+// anchored there moves on. Fault::RefusedWrite when the cell belongs to an
+// array or table formula.
+void PrepareCellWrite(const Template& t, SheetCells& sc, uint16_t row, uint16_t column);
+// Puts a LABELSST with string `isst` at (row, column), keeping the format of
+// a cell there, else taking the row's, the column's or the default format.
+// True when it replaced a LABELSST.
+bool PutTextCell(const Template& t, SheetCells& sc, uint16_t row, uint16_t column, uint32_t isst);
+
+// The sheet's substream with its cell table rebuilt.
+void WriteRebuiltSheet(std::vector<uint8_t>& out, const Template& t, size_t sheetIndex, const SheetCells& sc,
+                       uint16_t window2Flags);
+
+}  // namespace skov::xls

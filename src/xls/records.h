@@ -1,0 +1,215 @@
+// BIFF8 record numbers and the offsets (within a record's body) of the fields this engine reads or writes.
+#pragma once
+
+#include <cstdint>
+
+namespace skov::xls {
+
+namespace rec {
+constexpr uint16_t kFormula = 0x0006;
+constexpr uint16_t kEof = 0x000A;
+constexpr uint16_t kSelection = 0x001D;
+constexpr uint16_t kFilePass = 0x002F;
+constexpr uint16_t kContinue = 0x003C;
+constexpr uint16_t kWindow1 = 0x003D;
+constexpr uint16_t kDefColWidth = 0x0055;
+constexpr uint16_t kColInfo = 0x007D;
+constexpr uint16_t kWsBool = 0x0081;
+constexpr uint16_t kBoundSheet = 0x0085;
+constexpr uint16_t kMulRk = 0x00BD;
+constexpr uint16_t kMulBlank = 0x00BE;
+constexpr uint16_t kRString = 0x00D6;
+constexpr uint16_t kDbCell = 0x00D7;
+constexpr uint16_t kXf = 0x00E0;
+constexpr uint16_t kSst = 0x00FC;
+constexpr uint16_t kLabelSst = 0x00FD;
+constexpr uint16_t kExtSst = 0x00FF;
+constexpr uint16_t kDimensions = 0x0200;
+constexpr uint16_t kBlank = 0x0201;
+constexpr uint16_t kNumber = 0x0203;
+constexpr uint16_t kLabel = 0x0204;
+constexpr uint16_t kBoolErr = 0x0205;
+constexpr uint16_t kString = 0x0207;
+constexpr uint16_t kRow = 0x0208;
+constexpr uint16_t kIndex = 0x020B;
+constexpr uint16_t kArray = 0x0221;
+constexpr uint16_t kDefaultRowHeight = 0x0225;
+constexpr uint16_t kTable = 0x0236;
+constexpr uint16_t kWindow2 = 0x023E;
+constexpr uint16_t kRk = 0x027E;
+constexpr uint16_t kStyle = 0x0293;
+constexpr uint16_t kShrFmla = 0x04BC;
+constexpr uint16_t kBof = 0x0809;
+}  // namespace rec
+
+// Body limit of one record; longer data goes on in CONTINUE records.
+constexpr uint32_t kMaxRecordBody = 8224;
+
+namespace bof {
+constexpr uint16_t kVersion = 0;
+constexpr uint16_t kType = 2;
+constexpr uint16_t kMinSize = 8;
+constexpr uint16_t kBiff8 = 0x0600;
+constexpr uint16_t kGlobals = 0x0005;
+constexpr uint16_t kWorksheet = 0x0010;  // also dialog sheets, told apart by WSBOOL
+}  // namespace bof
+
+namespace boundsheet {
+constexpr uint16_t kPos = 0;      // stream position of the sheet's BOF
+constexpr uint16_t kHsState = 4;  // visibility: 0 shown, 1 hidden, 2 very hidden
+constexpr uint16_t kDt = 5;       // 0 worksheet or dialog, 1 macro sheet, 2 chart, 6 VB module
+constexpr uint16_t kMinSize = 8;
+constexpr uint8_t kHiddenMask = 0x03;
+constexpr uint8_t kDtWorksheet = 0;
+}  // namespace boundsheet
+
+namespace window1 {
+constexpr uint16_t kFlags = 8;
+constexpr uint16_t kTabCur = 10;
+constexpr uint16_t kTabFirst = 12;
+constexpr uint16_t kSelected = 14;
+constexpr uint16_t kSize = 18;
+constexpr uint16_t kHidden = 0x0001;  // in kFlags
+}  // namespace window1
+
+namespace window2 {
+constexpr uint16_t kFlags = 0;
+constexpr uint16_t kMinSize = 2;
+constexpr uint16_t kSelectedShown = 0x0600;  // fSelected | fPaged: the sheet shown in the window
+}  // namespace window2
+
+namespace wsbool {
+constexpr uint16_t kFlags = 0;
+constexpr uint16_t kDialog = 0x0010;
+}  // namespace wsbool
+
+// Every cell record starts with row, column and XF.
+namespace cell {
+constexpr uint16_t kRow = 0;
+constexpr uint16_t kCol = 2;
+constexpr uint16_t kXf = 4;
+constexpr uint16_t kMinSize = 6;
+}  // namespace cell
+
+namespace blank {
+constexpr uint16_t kSize = 6;
+}
+
+namespace labelsst {
+constexpr uint16_t kIsst = 6;
+constexpr uint16_t kSize = 10;
+}  // namespace labelsst
+
+namespace rk {
+constexpr uint16_t kSize = 10;
+}
+
+namespace number {
+constexpr uint16_t kSize = 14;
+}
+
+namespace boolerr {
+constexpr uint16_t kSize = 8;
+}
+
+// MULBLANK and MULRK: row, first column, one item per column, last column.
+namespace mul {
+constexpr uint16_t kFirstCol = 2;
+constexpr uint16_t kItems = 4;
+constexpr uint16_t kLastColSize = 2;
+constexpr uint16_t kBlankItem = 2;  // XF
+constexpr uint16_t kRkItem = 6;     // XF, RK value
+}  // namespace mul
+
+namespace formula {
+constexpr uint16_t kCce = 20;     // size of the parsed expression
+constexpr uint16_t kTokens = 22;  // the parsed expression
+constexpr uint16_t kMinSize = 22;
+}  // namespace formula
+
+// Tokens of a formula that stands for a shared, array or table formula.
+namespace ptg {
+constexpr uint8_t kExp = 0x01;  // shared or array formula: the anchor's row and column follow
+constexpr uint8_t kTbl = 0x02;  // data table
+constexpr uint16_t kRefRow = 1;
+constexpr uint16_t kRefCol = 3;
+constexpr uint16_t kExpSize = 5;
+}  // namespace ptg
+
+namespace shrfmla {
+constexpr uint16_t kRwFirst = 0;
+constexpr uint16_t kRwLast = 2;
+constexpr uint16_t kColFirst = 4;
+constexpr uint16_t kColLast = 5;
+constexpr uint16_t kCUse = 7;  // cells using it
+constexpr uint16_t kMinSize = 8;
+}  // namespace shrfmla
+
+namespace row {
+constexpr uint16_t kRow = 0;
+constexpr uint16_t kColMic = 2;
+constexpr uint16_t kColMac = 4;  // one past the last column
+constexpr uint16_t kHeight = 6;
+constexpr uint16_t kFlags = 12;
+constexpr uint16_t kXf = 14;
+constexpr uint16_t kSize = 16;
+constexpr uint16_t kHasFormat = 0x0080;    // in kFlags: kXf applies to the row
+constexpr uint16_t kFlagsAlways = 0x0100;  // in kFlags: a bit every writer sets
+constexpr uint16_t kXfMask = 0x0FFF;       // in kXf
+}  // namespace row
+
+namespace dimensions {
+constexpr uint16_t kRwMic = 0;
+constexpr uint16_t kRwMac = 4;
+constexpr uint16_t kColMic = 8;
+constexpr uint16_t kColMac = 10;
+constexpr uint16_t kSize = 14;
+}  // namespace dimensions
+
+namespace colinfo {
+constexpr uint16_t kFirst = 0;
+constexpr uint16_t kLast = 2;
+constexpr uint16_t kXf = 6;
+constexpr uint16_t kMinSize = 8;
+}  // namespace colinfo
+
+namespace defaultrowheight {
+constexpr uint16_t kHeight = 2;
+constexpr uint16_t kMinSize = 4;
+}  // namespace defaultrowheight
+
+namespace index {
+constexpr uint16_t kRwMic = 4;
+constexpr uint16_t kRwMac = 8;
+constexpr uint16_t kDefColWidth = 12;  // stream position of DEFCOLWIDTH
+constexpr uint16_t kDbCells = 16;      // stream positions of the DBCELLs
+constexpr uint16_t kMinSize = 16;
+}  // namespace index
+
+namespace dbcell {
+constexpr uint16_t kFirstRow = 0;      // distance back to the block's first ROW
+constexpr uint16_t kCellOffsets = 4;   // per row: distance to its first cell
+}  // namespace dbcell
+
+namespace sst {
+constexpr uint16_t kTotal = 0;
+constexpr uint16_t kUnique = 4;
+constexpr uint16_t kStrings = 8;
+}  // namespace sst
+
+namespace extsst {
+constexpr uint16_t kDsst = 0;
+constexpr uint16_t kBuckets = 2;
+constexpr uint16_t kBucketSize = 8;  // stream position of the string, its offset in its record, reserved
+}  // namespace extsst
+
+namespace xf {
+constexpr uint16_t kType = 4;  // fLocked, fHidden, fStyle, f123Prefix, ixfParent
+constexpr uint16_t kUsed = 9;  // which attributes a cell XF sets itself
+constexpr uint16_t kSize = 20;
+constexpr uint16_t kStyle = 0x0004;  // in kType
+constexpr uint16_t kParentShift = 4;
+constexpr uint16_t kDefaultCell = 15;  // the first cell XF of a workbook Excel writes
+}  // namespace xf
+
+}  // namespace skov::xls

@@ -1,0 +1,85 @@
+// The shared string table: the template's strings, the pool of new ones, and SST/CONTINUE/EXTSST writing.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "xls/biff.h"
+
+namespace skov::xls {
+
+// Hash for looking texts up by view, without building a string.
+struct TextHash {
+  using is_transparent = void;
+  // FNV-1a over the characters: inline, and cells' texts are short.
+  size_t operator()(std::u16string_view s) const {
+    uint64_t h = 1469598103934665603ull;
+    for (char16_t c : s) h = (h ^ c) * 1099511628211ull;
+    return static_cast<size_t>(h ^ (h >> 29));
+  }
+};
+using TextIndex = std::unordered_map<std::u16string, uint32_t, TextHash, std::equal_to<>>;
+
+// The template's table.
+struct SstTable {
+  uint32_t total = 0;   // references from cells, as the record states it
+  uint32_t unique = 0;  // strings held
+  std::vector<uint32_t> records;  // header positions of the SST record and its CONTINUEs
+  std::vector<uint32_t> starts;   // stream position where each string begins
+  // Strings without formatting runs or phonetic data, text -> first index:
+  // a new cell may share these without taking on anyone's formatting.
+  TextIndex plain;
+};
+
+// `group` is the SST record and the CONTINUE records that follow it.
+// Fault::Damaged when a string runs past the group or the counts do not match it.
+SstTable ParseSst(std::span<const uint8_t> stream, std::span<const RecRef> group);
+
+// Texts added to a table: each stored once, numbered after the table's own.
+class StringPool {
+ public:
+  explicit StringPool(const SstTable& table) : table_(&table) {}
+
+  // The index of a plain string with this text, added when there is none.
+  uint32_t Index(std::u16string_view value);
+  std::span<const std::u16string_view> Added() const { return added_; }
+
+ private:
+  std::u16string_view Store(std::u16string_view value);
+
+  const SstTable* table_;
+  std::vector<std::u16string_view> added_;
+  // Held in chunks that never move (a text per heap string would cost an
+  // allocation per cell).
+  std::vector<std::unique_ptr<char16_t[]>> chunks_;
+  size_t chunkSize_ = 0;
+  size_t chunkRoom_ = 0;
+  // Open addressing over added_: slot = position + 1 (0 = empty), with the
+  // texts' hashes beside them so a probe rarely compares texts.
+  std::vector<uint32_t> slots_;
+  std::vector<size_t> hashes_;
+};
+
+// Where a string begins in the written stream.
+struct SstStart {
+  uint32_t pos;        // position of the string's first byte
+  uint32_t recordPos;  // header position of the record it begins in
+};
+
+// Writes the string table with `total` references: the template's records
+// (`group` of `stream`, or none) and then `added`. `starts` gets where every
+// string begins.
+void WriteSst(std::vector<uint8_t>& out, std::span<const uint8_t> stream, std::span<const RecRef> group,
+              const SstTable& table, uint32_t total, std::span<const std::u16string_view> added,
+              std::vector<SstStart>& starts);
+
+// An EXTSST record for strings beginning at `starts` (every string, in order).
+void WriteExtSst(std::vector<uint8_t>& out, std::span<const SstStart> starts);
+
+}  // namespace skov::xls

@@ -1,0 +1,221 @@
+// Workbook stream: globals and substreams parsed, the stream serialized with edits.
+#include "xls/workbook_stream.h"
+
+#include <algorithm>
+
+#include "xls/cell_table.h"
+
+namespace skov::xls {
+namespace {
+
+constexpr int kMaxNesting = 32;
+
+void CheckBof(std::span<const uint8_t> s, const RecRef& r) {
+  if (r.type != rec::kBof) Fail(Fault::Damaged, "substream does not start with BOF");
+  if (r.len < bof::kMinSize) Fail(Fault::Damaged, "BOF too short");
+  if (Get16(&s[r.body() + bof::kVersion]) != bof::kBiff8) Fail(Fault::NotAWorkbook, "not a BIFF8 workbook");
+}
+
+void ParseSheet(const Template& t, SheetInfo& sh) {
+  std::span<const uint8_t> s = t.bytes;
+  uint32_t pos = sh.start;
+  int depth = 0;
+  for (;;) {
+    RecRef r = ReadRecordAt(s, pos);
+    int d = depth;
+    // Some writers repeat a chart's BOF right after it, with one EOF for both.
+    const bool repeated = r.type == rec::kBof && !sh.records.empty() && sh.records.back().type == rec::kBof;
+    if (r.type == rec::kBof && !repeated) {
+      CheckBof(s, r);
+      if (++depth > kMaxNesting) Fail(Fault::Damaged, "substreams nested too deep");
+      d = depth;
+    } else if (depth == 0) {
+      Fail(Fault::Damaged, "sheet substream does not start with BOF");
+    }
+    sh.records.push_back(r);
+    sh.depth.push_back(static_cast<uint8_t>(d));
+    pos = r.end();
+    if (r.type == rec::kEof && --depth == 0) break;
+  }
+  sh.end = pos;
+  sh.bofType = Get16(&s[sh.records[0].body() + bof::kType]);
+  bool dialog = false;
+  for (size_t i = 0; i < sh.records.size(); ++i) {
+    const RecRef& r = sh.records[i];
+    if (sh.depth[i] != 1) continue;
+    const uint8_t* body = &s[r.body()];
+    if (r.type == rec::kWsBool && r.len >= 2) dialog = Get16(body + wsbool::kFlags) & wsbool::kDialog;
+    if (r.type == rec::kWindow2 && r.len >= window2::kMinSize && sh.window2 < 0) sh.window2 = static_cast<int>(i);
+    if (r.type == rec::kIndex && sh.index < 0) {
+      if (r.len < index::kMinSize) Fail(Fault::Damaged, "INDEX too short");
+      sh.index = static_cast<int>(i);
+    }
+    uint16_t first, last;
+    if (IsCellRecord(r.type) && !CellColumns(r.type, body, r.len, first, last)) {
+      Fail(Fault::Damaged, "damaged cell record");
+    }
+    if (r.type == rec::kRow && r.len < row::kSize) Fail(Fault::Damaged, "ROW too short");
+    if (r.type == rec::kDimensions && r.len < dimensions::kSize) Fail(Fault::Damaged, "DIMENSIONS too short");
+  }
+  uint8_t boundType = s[t.globals[sh.boundSheet].body() + boundsheet::kDt];
+  sh.worksheet = boundType == boundsheet::kDtWorksheet && sh.bofType == bof::kWorksheet && !dialog;
+}
+
+void WriteGlobals(std::vector<uint8_t>& out, const Template& t, const StreamEdits& e,
+                  std::vector<size_t>& boundSheetAt) {
+  const uint8_t* s = t.bytes.data();
+  std::vector<SstStart> starts;
+  size_t window = 0, sheet = 0;
+  for (size_t i = 0; i < t.globals.size(); ++i) {
+    const RecRef& r = t.globals[i];
+    if (e.stringsChanged && int(i) == t.sst) {
+      std::span<const RecRef> group = std::span(t.globals).subspan(i, size_t(t.sstEnd) - i);
+      WriteSst(out, t.bytes, group, t.strings, e.sstTotal, e.newStrings, starts);
+      i = size_t(t.sstEnd) - 1;
+      continue;
+    }
+    if (e.stringsChanged && int(i) == t.extSst) {
+      WriteExtSst(out, starts);
+      continue;
+    }
+    if (r.type == rec::kEof && t.sst < 0 && !e.newStrings.empty()) {
+      WriteSst(out, t.bytes, {}, t.strings, e.sstTotal, e.newStrings, starts);
+      WriteExtSst(out, starts);
+    }
+    const size_t at = out.size();
+    AppendBytes(out, s + r.pos, 4u + r.len);
+    if (r.type == rec::kBoundSheet) {
+      out[at + 4 + boundsheet::kHsState] = e.hsState[sheet];
+      boundSheetAt[sheet++] = at;
+    } else if (window < t.window1.size() && t.window1[window] == i) {
+      std::copy(e.window1[window].begin(), e.window1[window].end(), out.begin() + long(at) + 4);
+      ++window;
+    }
+  }
+}
+
+// A sheet nobody wrote to: its bytes, with WINDOW2 flags set and the
+// INDEX's stream positions moved along with the sheet.
+void WriteSheetCopy(std::vector<uint8_t>& out, const Template& t, const SheetInfo& sh, uint16_t window2Flags) {
+  const size_t base = out.size();
+  AppendBytes(out, t.bytes.data() + sh.start, sh.end - sh.start);
+  if (sh.window2 >= 0) {
+    Put16(&out[base + sh.records[size_t(sh.window2)].body() - sh.start + window2::kFlags], window2Flags);
+  }
+  if (sh.index >= 0 && base != sh.start) {
+    const RecRef& r = sh.records[size_t(sh.index)];
+    const int64_t delta = int64_t(base) - int64_t(sh.start);
+    uint8_t* body = &out[base + r.body() - sh.start];
+    for (uint32_t off = index::kDefColWidth; off + 4 <= r.len; off += 4) {
+      uint32_t v = Get32(body + off);
+      if (v >= sh.start && v < sh.end) Put32(body + off, static_cast<uint32_t>(int64_t(v) + delta));
+    }
+  }
+}
+
+}  // namespace
+
+std::shared_ptr<const Template> ParseWorkbookStream(std::vector<uint8_t> stream) {
+  auto t = std::make_shared<Template>();
+  t->bytes = std::move(stream);
+  std::span<const uint8_t> s = t->bytes;
+
+  RecRef first = ReadRecordAt(s, 0);
+  CheckBof(s, first);
+  if (Get16(&s[first.body() + bof::kType]) != bof::kGlobals) {
+    Fail(Fault::NotAWorkbook, "stream does not start with the workbook globals");
+  }
+  uint32_t pos = 0;
+  for (;;) {
+    RecRef r = ReadRecordAt(s, pos);
+    if (r.type == rec::kBof && !t->globals.empty()) Fail(Fault::Damaged, "globals without EOF");
+    if (r.type == rec::kFilePass) Fail(Fault::Encrypted, "workbook is encrypted");
+    t->globals.push_back(r);
+    pos = r.end();
+    if (r.type == rec::kEof) break;
+  }
+  const uint32_t globalsEnd = pos;
+
+  for (size_t i = 0; i < t->globals.size(); ++i) {
+    const RecRef& r = t->globals[i];
+    switch (r.type) {
+      case rec::kBoundSheet: {
+        if (r.len < boundsheet::kMinSize) Fail(Fault::Damaged, "BOUNDSHEET too short");
+        SheetInfo sh;
+        sh.boundSheet = i;
+        sh.start = Get32(&s[r.body() + boundsheet::kPos]);
+        if (sh.start < globalsEnd || sh.start >= s.size()) Fail(Fault::Damaged, "sheet offset outside the stream");
+        t->sheets.push_back(std::move(sh));
+        break;
+      }
+      case rec::kWindow1:
+        if (r.len < window1::kSize) Fail(Fault::Damaged, "WINDOW1 too short");
+        t->window1.push_back(i);
+        break;
+      case rec::kSst: {
+        if (t->sst >= 0) Fail(Fault::Damaged, "two string tables");
+        size_t e = i + 1;
+        while (e < t->globals.size() && t->globals[e].type == rec::kContinue) ++e;
+        t->sst = static_cast<int>(i);
+        t->sstEnd = static_cast<int>(e);
+        t->strings = ParseSst(s, std::span(t->globals).subspan(i, e - i));
+        break;
+      }
+      case rec::kExtSst:
+        if (t->sst < 0 || t->extSst >= 0) Fail(Fault::Damaged, "EXTSST without a string table before it");
+        t->extSst = static_cast<int>(i);
+        break;
+      default:
+        break;
+    }
+  }
+
+  for (SheetInfo& sh : t->sheets) ParseSheet(*t, sh);
+  for (size_t i = 0; i < t->sheets.size(); ++i) {
+    t->streamOrder.push_back(i);
+    if (t->sheets[i].worksheet) t->worksheets.push_back(i);
+  }
+  std::sort(t->streamOrder.begin(), t->streamOrder.end(),
+            [&](size_t a, size_t b) { return t->sheets[a].start < t->sheets[b].start; });
+  for (size_t k = 1; k < t->streamOrder.size(); ++k) {
+    if (t->sheets[t->streamOrder[k]].start < t->sheets[t->streamOrder[k - 1]].end) {
+      Fail(Fault::Damaged, "sheet substreams overlap");
+    }
+  }
+  return t;
+}
+
+std::vector<uint8_t> SerializeWorkbookStream(const Template& t, const StreamEdits& e) {
+  std::vector<uint8_t> out;
+  size_t extra = 0;
+  for (std::u16string_view str : e.newStrings) extra += 3 + 2 * str.size();
+  for (const auto& sc : e.cells) {
+    if (sc) {
+      for (const RowItem& row : sc->rows) extra += 20 + 14 * row.cells.size();
+    }
+  }
+  out.reserve(t.bytes.size() + extra + extra / 8 + 4096);
+
+  std::vector<size_t> boundSheetAt(t.sheets.size());
+  WriteGlobals(out, t, e, boundSheetAt);
+  uint32_t prev = t.globals.back().end();
+  std::vector<size_t> sheetAt(t.sheets.size());
+  for (size_t k : t.streamOrder) {
+    const SheetInfo& sh = t.sheets[k];
+    AppendBytes(out, t.bytes.data() + prev, sh.start - prev);
+    sheetAt[k] = out.size();
+    if (const SheetCells* sc = e.cells[k].get()) {
+      WriteRebuiltSheet(out, t, k, *sc, e.window2[k]);
+    } else {
+      WriteSheetCopy(out, t, sh, e.window2[k]);
+    }
+    prev = sh.end;
+  }
+  AppendBytes(out, t.bytes.data() + prev, t.bytes.size() - prev);
+  for (size_t k = 0; k < t.sheets.size(); ++k) {
+    Put32(&out[boundSheetAt[k] + 4 + boundsheet::kPos], static_cast<uint32_t>(sheetAt[k]));
+  }
+  return out;
+}
+
+}  // namespace skov::xls

@@ -1,0 +1,63 @@
+// The workbook stream: globals and sheet substreams located once in the
+// template, and the stream written back with a book's edits.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "xls/biff.h"
+#include "xls/string_table.h"
+
+namespace skov::xls {
+
+// One sheet substream (BOF .. EOF) of the template.
+struct SheetInfo {
+  size_t boundSheet = 0;  // index of its BOUNDSHEET in Template::globals
+  uint32_t start = 0;     // stream position of its BOF
+  uint32_t end = 0;       // just past its EOF
+  uint16_t bofType = 0;   // bof::kWorksheet worksheet/dialog, 0x0020 chart, 0x0040 macro sheet
+  bool worksheet = false;
+  std::vector<RecRef> records;  // every record of the substream, BOF and EOF included
+  std::vector<uint8_t> depth;   // 1 for the sheet's own records, more inside embedded substreams
+  int window2 = -1;             // index in records
+  int index = -1;               // INDEX record, index in records
+};
+
+// The parsed template: the stream's bytes and where its records lie.
+struct Template {
+  std::vector<uint8_t> bytes;
+  std::vector<RecRef> globals;  // BOF .. EOF of the workbook globals
+  std::vector<SheetInfo> sheets;         // BOUNDSHEET (tab) order
+  std::vector<size_t> worksheets;        // indices into sheets, the n-th worksheet first
+  std::vector<size_t> window1;           // indices into globals
+  std::vector<size_t> streamOrder;       // indices into sheets, by position in the stream
+  int sst = -1;       // index into globals; its CONTINUEs follow up to sstEnd
+  int sstEnd = -1;    // one past the last CONTINUE of the SST
+  int extSst = -1;    // index into globals
+  SstTable strings;
+};
+
+// Fault::NotAWorkbook, Encrypted or Damaged for a stream that is not a
+// sound, unencrypted BIFF8 workbook.
+std::shared_ptr<const Template> ParseWorkbookStream(std::vector<uint8_t> stream);
+
+struct SheetCells;
+
+// What a book changes, as the stream writer needs it.
+struct StreamEdits {
+  std::span<const std::array<uint8_t, window1::kSize>> window1;  // WINDOW1 bodies
+  std::span<const uint8_t> hsState;                              // per sheet, BOUNDSHEET visibility
+  std::span<const uint16_t> window2;                             // per sheet, WINDOW2 flags
+  bool stringsChanged = false;
+  uint32_t sstTotal = 0;
+  std::span<const std::u16string_view> newStrings;
+  std::span<const std::unique_ptr<SheetCells>> cells;  // per sheet; null for a sheet copied as it is
+};
+
+std::vector<uint8_t> SerializeWorkbookStream(const Template& t, const StreamEdits& edits);
+
+}  // namespace skov::xls
