@@ -48,6 +48,9 @@ ParsedArgs ParseBatchArgs(const std::vector<std::string>& args) {
       if (name == "--help" || name == "-h") {
         r.outcome = ParseOutcome::Help;
         return r;
+      } else if (name == "--version") {
+        r.outcome = ParseOutcome::Version;
+        return r;
       } else if (name == "--separator") {
         const std::optional<Text> sep = Trennzeichen(*value);
         if (!sep) return Fehler("Das Trennzeichen muss genau ein Zeichen (Windows-1252) sein: \"" + *value + "\"");
@@ -94,6 +97,7 @@ Optionen (Vorgaben wie im Fenster):
   --single              nur die angegebene Importdatei importieren
   --default-folder DIR  Standardordner statt des Dokumente-Ordners
   -h, --help            diese Hilfe
+  --version             die Programmversion
 
 Standardordner: DIR aus --default-folder, sonst der Dokumente-Ordner
 (XDG_DOCUMENTS_DIR aus $XDG_CONFIG_HOME/user-dirs.dirs, sonst
@@ -104,9 +108,11 @@ $HOME/Documents). Dort liegen:
   IMPORT.LST        die Liste der Dateien im Ordnermodus
 Protokoll und Liste werden bei jedem Lauf neu geschrieben.
 
-Meldungen erscheinen auf der Fehlerausgabe, zuletzt "Log-Datei: <Pfad>".
-Ist die Fehlerausgabe ein Terminal, steht dort je Datei eine Zeile
-"[n/Anzahl] DATEINAME".
+Meldungen erscheinen auf der Fehlerausgabe: "Log-Datei: <Pfad>", dann je
+nicht gespeicherter Datei eine Zeile "DATEINAME: Grund" (wie im Protokoll)
+und zuletzt die Zahlen, z.B. "3 gespeichert, 1 nicht gespeichert".
+Ist die Fehlerausgabe ein Terminal, steht dort waehrend des Laufs je Datei
+eine Zeile "[n/Anzahl] DATEINAME".
 
 Rueckgabewert:
   0  jede Datei des Laufs wurde gespeichert

@@ -17,7 +17,7 @@ struct BatchOptions {
   std::string importFile;                    // as given, UTF-8
 };
 
-enum class ParseOutcome { Run, Help, UsageError };
+enum class ParseOutcome { Run, Help, Version, UsageError };
 
 struct ParsedArgs {
   ParseOutcome outcome = ParseOutcome::UsageError;

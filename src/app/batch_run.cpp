@@ -7,6 +7,7 @@
 
 #include "host/xls_host.h"
 #include "import/import.h"
+#include "import/run_summary.h"
 
 namespace skov {
 namespace {
@@ -32,17 +33,6 @@ const char kUsage[] =
     "Aufruf: skov-import [--separator C] [--no-quotes] [--single|--folder] [--default-folder DIR] IMPORTDATEI\n"
     "Mehr unter: skov-import --help\n";
 
-bool EndsWithIgnoreCase(const std::string& name, const std::string& suffix) {
-  if (name.size() < suffix.size()) return false;
-  return EqualsIgnoreCase(FromUtf8(name.substr(name.size() - suffix.size())), FromUtf8(suffix));
-}
-
-bool Counts(const PassResult& pass, bool folderMode) {
-  if (!folderMode) return true;
-  return !EndsWithIgnoreCase(pass.name, ".XLS") && !EndsWithIgnoreCase(pass.name, ".LOG") &&
-         !EndsWithIgnoreCase(pass.name, ".LST");
-}
-
 // The dialog hands over a full path; keep the user's spelling otherwise.
 std::string FullPath(const std::string& path) {
   std::error_code ec;
@@ -64,7 +54,7 @@ int ExitStatusFor(const RunOutcome& outcome) {
   bool anySaved = false;
   for (const PassResult& pass : outcome.passes) {
     if (pass.saved) anySaved = true;
-    else if (Counts(pass, outcome.folderMode)) return 1;
+    else if (CountsForRun(FromUtf8(pass.name), outcome.folderMode)) return 1;
   }
   return anySaved ? 0 : 1;
 }
@@ -74,6 +64,10 @@ int BatchMain(const std::vector<std::string>& args, const EnvLookup& env, std::o
   const ParsedArgs parsed = ParseBatchArgs(args);
   if (parsed.outcome == ParseOutcome::Help) {
     out << BatchHelpText();
+    return 0;
+  }
+  if (parsed.outcome == ParseOutcome::Version) {
+    out << "skov-import " << SKOV_VERSION << '\n';
     return 0;
   }
   if (parsed.outcome == ParseOutcome::UsageError) {
@@ -122,6 +116,10 @@ int BatchMain(const std::vector<std::string>& args, const EnvLookup& env, std::o
     };
   }
   ImportStarten(ctx);
+  // What the log says about each file, without opening it.
+  if (ctx.summary.logOpened) {
+    for (const Text& line : SummaryLines(ctx.summary, o.folderMode)) err << ToUtf8(line) << '\n';
+  }
 
   RunOutcome outcome;
   outcome.folderMode = o.folderMode;

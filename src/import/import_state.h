@@ -70,6 +70,7 @@ struct ImportState {
 struct PassRecord {
   Text file;
   bool saved = false;
+  Text reason, reasonDetail;  // a pass not saved: the last message it logged
 };
 
 // What a run did, for callers that report an exit status.

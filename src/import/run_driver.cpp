@@ -56,7 +56,7 @@ void DateiSchleife(ImportContext& ctx) {
   s.WeitereDateien = true;
   while (s.WeitereDateien) {
     if (!NaechsteImportdatei(ctx)) continue;
-    ctx.summary.passes.push_back({s.Importdatei, false});
+    ctx.summary.passes.push_back({s.Importdatei, false, {}, {}});
     const int index = static_cast<int>(ctx.summary.passes.size());
     if (ctx.progress) ctx.progress(index, ctx.summary.filesListed, s.Importdatei);
     bool saved = false;
@@ -67,7 +67,13 @@ void DateiSchleife(ImportContext& ctx) {
       MappeVerwerfen(ctx);
       ImportdateiSchliessen(ctx);
     }
-    ctx.summary.passes.back().saved = saved;
+    PassRecord& pass = ctx.summary.passes.back();
+    pass.saved = saved;
+    // Every way a pass can stop logs why as its last line.
+    if (!saved) {
+      pass.reason = s.Meldung;
+      pass.reasonDetail = s.MeldungDetail;
+    }
     ctx.files.Flush(s.LogNr);
   }
 }

@@ -38,6 +38,8 @@ TEST(BatchArgs, ParsesTheWindowSettings) {
       {{"-"}, ParseOutcome::Run, u";", true, true, "", "-", ""},
       {{"--help"}, ParseOutcome::Help, u";", true, true, "", "", ""},
       {{"a.txt", "-h"}, ParseOutcome::Help, u";", true, true, "", "", ""},
+      {{"--version"}, ParseOutcome::Version, u";", true, true, "", "", ""},
+      {{"--version=1"}, ParseOutcome::UsageError, u";", true, true, "", "", "erwartet keinen Wert"},
       {{}, ParseOutcome::UsageError, u";", true, true, "", "", "keine Importdatei"},
       {{""}, ParseOutcome::UsageError, u";", true, true, "", "", "keine Importdatei"},
       {{"a.txt", "b.txt"}, ParseOutcome::UsageError, u";", true, true, "", "", "Nur eine"},

@@ -150,8 +150,57 @@ TEST(BatchRun, DefaultFolderComesFromTheEnvironment) {
   const int status = BatchMain({imp / "A.TXT"}, [&](const char* n) { return std::string(n) == "HOME" ? h.c_str() : nullptr; },
                                out, err, false);
   EXPECT_EQ(status, 0) << err.str();
-  EXPECT_EQ(err.str(), "Log-Datei: " + home / "Dokumente/IMPORT.LOG" + "\n");
+  EXPECT_EQ(err.str(), "Log-Datei: " + home / "Dokumente/IMPORT.LOG" + "\n1 gespeichert, 0 nicht gespeichert\n");
   EXPECT_TRUE(fs::exists(imp / "A.XLS"));
+}
+
+// After the run: the files not saved with the log's reason, then the counts.
+TEST(BatchRun, SummaryNamesEveryFileNotSaved) {
+  struct Case {
+    const char* what;
+    std::map<std::string, std::string> files;
+    bool withTemplate;
+    std::vector<std::string> args;
+    std::string summary;  // everything after the closing line
+  };
+  const std::string good = ImportText(2);
+  const Case cases[] = {
+      {"folder with one file that is no import file",
+       {{"A.TXT", good}, {"B.TXT", good}, {"NOTIZ.TXT", "nur eine Zeile\r\n"}}, true, {"{imp}/A.TXT"},
+       "NOTIZ.TXT: Headerzeile konnte nicht gelesen werden.\n2 gespeichert, 1 nicht gespeichert\n"},
+      {"missing drawing name, single mode",
+       {{"A.TXT", "\"X\";\"Y\"\r\n\"1\";\"2\"\r\n"}}, true, {"--single", "{imp}/A.TXT"},
+       "A.TXT: Zeichnungsname konnte nicht ermittelt werden. Ueberpruefen Sie auch die Trennzeichen!\n"
+       "0 gespeichert, 1 nicht gespeichert\n"},
+      {"template missing from the default folder",
+       {{"A.TXT", good}}, false, {"{imp}/A.TXT"},
+       "A.TXT: SKOV_IMPORT.XLS : Exceldatei kann nicht zugewiesen werden.\n0 gespeichert, 1 nicht gespeichert\n"},
+      {"earlier results are tried but not counted",
+       {{"A.TXT", good}, {"A.XLS", "alt"}}, true, {"{imp}/A.TXT"},
+       "1 gespeichert, 0 nicht gespeichert, 1 nicht gezaehlt (.XLS/.LOG/.LST)\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    testing::TempDir imp;
+    testing::TempDir def;
+    for (const auto& [name, content] : c.files) testing::WriteFile(imp / name, content);
+    if (c.withTemplate) fs::copy_file(kTemplate, def / "SKOV_IMPORT.XLS");
+    std::vector<std::string> args = {"--default-folder", def.str()};
+    for (const std::string& a : c.args) args.push_back(Fill(a, imp.str(), def.str()));
+    std::ostringstream out, err;
+    BatchMain(args, [](const char*) -> const char* { return nullptr; }, out, err, false);
+    const std::string text = err.str();
+    const size_t closing = text.find("Log-Datei: ");
+    ASSERT_NE(closing, std::string::npos) << text;
+    EXPECT_EQ(text.substr(text.find('\n', closing) + 1), c.summary);
+  }
+}
+
+TEST(BatchRun, VersionGoesToStandardOutput) {
+  std::ostringstream out, err;
+  EXPECT_EQ(BatchMain({"--version"}, [](const char*) -> const char* { return nullptr; }, out, err, false), 0);
+  EXPECT_EQ(out.str().rfind("skov-import ", 0), 0u) << out.str();
+  EXPECT_TRUE(err.str().empty());
 }
 
 TEST(BatchRun, HelpGoesToStandardOutput) {

@@ -1,0 +1,60 @@
+// The end-of-run summary shared by the window's closing message and skov-import.
+#include "import/run_summary.h"
+
+#include <string>
+
+#include "strings/text.h"
+
+namespace skov {
+namespace {
+
+bool EndsWithIgnoreCase(const Text& name, const Text& suffix) {
+  return name.size() >= suffix.size() && EqualsIgnoreCase(name.substr(name.size() - suffix.size()), suffix);
+}
+
+Text Number(int n) {
+  const std::string digits = std::to_string(n);
+  return Text(digits.begin(), digits.end());
+}
+
+Text BaseName(const Text& path) {
+  const size_t slash = path.rfind(u'/');
+  return slash == Text::npos ? path : path.substr(slash + 1);
+}
+
+// The log writes both texts without a separator; a reader gets a space.
+Text Reason(const PassRecord& pass) {
+  if (pass.reasonDetail.empty()) return pass.reason;
+  if (pass.reason.empty() || pass.reason.back() == u' ') return pass.reason + pass.reasonDetail;
+  return pass.reason + u' ' + pass.reasonDetail;
+}
+
+}  // namespace
+
+bool CountsForRun(const Text& file, bool folderMode) {
+  if (!folderMode) return true;
+  return !EndsWithIgnoreCase(file, u".XLS") && !EndsWithIgnoreCase(file, u".LOG") && !EndsWithIgnoreCase(file, u".LST");
+}
+
+std::vector<Text> SummaryLines(const RunSummary& summary, bool folderMode) {
+  std::vector<Text> lines;
+  int saved = 0, failed = 0, notCounted = 0;
+  for (const PassRecord& pass : summary.passes) {
+    if (pass.saved) {
+      ++saved;
+    } else if (CountsForRun(pass.file, folderMode)) {
+      ++failed;
+      lines.push_back(BaseName(pass.file) + u": " + Reason(pass));
+    } else {
+      ++notCounted;
+    }
+  }
+  Text counts = Number(saved) + u" gespeichert, " + Number(failed) + u" nicht gespeichert";
+  if (notCounted > 0) counts += u", " + Number(notCounted) + u" nicht gezaehlt (.XLS/.LOG/.LST)";
+  const int untried = summary.filesListed - static_cast<int>(summary.passes.size());
+  if (untried > 0) counts += u", " + Number(untried) + u" nicht versucht";
+  lines.push_back(counts);
+  return lines;
+}
+
+}  // namespace skov
