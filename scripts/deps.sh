@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   g++ cmake ninja-build pkg-config
   googletest libgtest-dev libgmock-dev
-  qt6-base-dev qt6-qpa-plugins fonts-dejavu-core fonts-dejavu-extra
+  qt6-base-dev qt6-qpa-plugins qt6-translations-l10n fonts-dejavu-core fonts-dejavu-extra
   python3 python3-xlrd python3-olefile libreoffice-calc-nogui
   clang libclang-rt-14-dev
 )

@@ -1,5 +1,8 @@
 // Import: the window FrmImport and nothing else; no command line.
 #include <QApplication>
+#include <QIcon>
+#include <QLocale>
+#include <QTranslator>
 
 #include "dialog/qt_file_dialog.h"
 #include "host/runtime_files.h"
@@ -11,6 +14,14 @@
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setStyle(QStringLiteral("Fusion"));  // honours the window's colours on every desktop
+  QGuiApplication::setDesktopFileName(QStringLiteral("skov-import"));
+  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("skov-import")));
+
+  // The window is German whatever the desktop's language; so are Qt's own
+  // texts in the file dialog and the message boxes.
+  if (QLocale::system().language() != QLocale::German) QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+  const std::unique_ptr<QTranslator> german = skov::GermanQtTexts();
+  if (german) QApplication::installTranslator(german.get());
 
   // One import state for the whole process, with the services a run uses.
   skov::ImportState state;

@@ -1,6 +1,7 @@
 // ShowFileDialog: fills the dialog record, asks the platform, keeps the record.
 #include "dialog/common_dialog.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
@@ -18,18 +19,21 @@ Text CurrentDirectory() {
 
 // The record as the platform leaves it after OK: the answer, its NUL, then
 // whatever the file buffer held behind it; the name alone in the title buffer.
+// A path that does not fit the buffers grows them to hold it and its NUL.
 void TakeAnswer(OpenFileName& record, const PlatformDialogAnswer& answer) {
   const Text& path = answer.path;
   Text file = path + u'\0';
   const Text& before = *record.lpstrFile;
   if (before.size() > file.size()) file += before.substr(file.size());
   record.lpstrFile = file;
+  record.nMaxFile = std::max(record.nMaxFile, static_cast<int32_t>(file.size()));
   record.Flags = answer.flags;
 
   const bool list = path.find(u'\0') != Text::npos;  // a multiple selection names no single file
   const size_t slash = path.rfind(u'/');
   const size_t nameStart = slash == Text::npos ? 0 : slash + 1;
-  record.lpstrFileTitle = NulPadded(list ? Text() : path.substr(nameStart));
+  record.lpstrFileTitle = BufferFor(list ? Text() : path.substr(nameStart));
+  record.nMaxFileTitle = std::max(record.nMaxFileTitle, static_cast<int32_t>(record.lpstrFileTitle->size()));
   record.nFileOffset = list ? 0 : static_cast<int16_t>(nameStart);
   const size_t dot = path.rfind(u'.');
   record.nFileExtension = !list && dot != Text::npos && dot >= nameStart ? static_cast<int16_t>(dot + 1) : 0;
@@ -59,9 +63,7 @@ Text ShowFileDialog(const Text& initialFolder, const Text& filter, int16_t filte
   record.lpstrDefExt = defaultExtension;
 
   const PlatformDialogAnswer answer = platform.Show(record, open);
-  // The answer and its closing NUL must fit the file buffer; a longer path
-  // would come back cut, so it counts as a failed dialog.
-  if (!answer.ok || answer.path.empty() || answer.path.size() >= static_cast<size_t>(record.nMaxFile)) return Text();
+  if (!answer.ok || answer.path.empty()) return Text();
 
   TakeAnswer(record, answer);
   flags = record.Flags;

@@ -30,7 +30,8 @@ class PlatformFileDialog {
 
 // The chosen path, or the empty text after a cancel or failure. On OK the
 // flags are updated and lastDialog is replaced by the whole record; otherwise
-// both keep their values. Error 5 for a file name of more than 255 characters.
+// both keep their values; a path too long for the buffers grows them. Error 5
+// for a file name argument of more than 255 characters.
 Text ShowFileDialog(const Text& initialFolder, const Text& filter, int16_t filterIndex, const Text& defaultExtension,
                     const Text& fileName, const Text& title, int32_t ownerWindow, bool open, int32_t& flags,
                     OpenFileName& lastDialog, PlatformFileDialog& platform);

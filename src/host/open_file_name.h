@@ -19,6 +19,11 @@ constexpr int kDialogBuffer = 255;  // file, title and custom filter buffers
 // The text followed by NULs up to kDialogBuffer; a longer one stays as it is.
 Text NulPadded(const Text& text);
 
+// A buffer that holds the text and its closing NUL: NulPadded while the text
+// is shorter than kDialogBuffer, else the text and one NUL. Paths on Linux
+// run to 4095 bytes, so the buffers grow with them.
+Text BufferFor(const Text& text);
+
 struct OpenFileName {
   int32_t lStructSize = 0;
   int32_t hwndOwner = 0;
@@ -45,7 +50,8 @@ struct OpenFileName {
 };
 
 // The record a successful dialog leaves for a chosen full path: the file
-// buffer holds the path, the title buffer the name, both NUL-padded to 255.
+// buffer holds the path, the title buffer the name, both NUL-padded to 255
+// or, when longer, grown to hold them with their NUL.
 // The batch command uses it where the window would have shown the dialog.
 OpenFileName RecordForChosenFile(const Text& fullPath);
 

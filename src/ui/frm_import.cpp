@@ -3,14 +3,19 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDropEvent>
+#include <QFileInfo>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
+#include <QUrl>
 #include <cmath>
 
 #include "import/import.h"
+#include "import/run_summary.h"
 #include "strings/runtime_error.h"
 
 namespace skov {
@@ -92,7 +97,49 @@ QCheckBox* CheckBox(QWidget* parent, const char* name) {
   return c;
 }
 
+// The platform dialog's answer for a dropped file: OK with its path, as if
+// the user had picked it there; the owner is the one the dialog would get.
+class DroppedFile : public PlatformFileDialog {
+ public:
+  DroppedFile(PlatformFileDialog& dialog, const QString& path) : dialog_(dialog), path_(path) {}
+  PlatformDialogAnswer Show(const OpenFileName& record, bool) override {
+    return {true, path_.toStdU16String(), record.Flags};
+  }
+  int32_t ActiveWindow() override { return dialog_.ActiveWindow(); }
+
+ private:
+  PlatformFileDialog& dialog_;
+  QString path_;
+};
+
+// The run's closing message with the summary below "Log-Datei: ...". Once
+// the log is open, the closing message is the only one a run shows.
+class ClosingWithSummary : public MessageService {
+ public:
+  ClosingWithSummary(MessageService& inner, const ImportState& state) : inner_(inner), state_(state) {}
+  void Follow(const RunSummary& summary) { summary_ = &summary; }
+  void Show(const Text& prompt, const Text& title) override {
+    if (!summary_ || !summary_->logOpened) return inner_.Show(prompt, title);
+    Text full = prompt;
+    for (const Text& line : SummaryLines(*summary_, state_.VerzeichnisImport)) full += u'\n' + line;
+    inner_.Show(full, title);
+  }
+
+ private:
+  MessageService& inner_;
+  const ImportState& state_;
+  const RunSummary* summary_ = nullptr;
+};
+
 }  // namespace
+
+QString DroppedImportFile(const QMimeData* mime) {
+  if (!mime || !mime->hasUrls()) return QString();
+  const QList<QUrl> urls = mime->urls();
+  if (urls.size() != 1 || !urls.front().isLocalFile()) return QString();
+  const QFileInfo file(urls.front().toLocalFile());
+  return file.isFile() ? file.absoluteFilePath() : QString();
+}
 
 FrmImport::FrmImport(ImportContext& ctx, PlatformFileDialog& dialog, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
@@ -106,6 +153,7 @@ FrmImport::FrmImport(ImportContext& ctx, PlatformFileDialog& dialog, QWidget* pa
   blue.setColor(QPalette::Window, kBlue);
   setPalette(blue);
   setAutoFillBackground(true);
+  setAcceptDrops(true);
 
   fraImport_ = new QFrame(this);
   fraImport_->setObjectName(QStringLiteral("fraImport"));
@@ -183,10 +231,30 @@ void FrmImport::chkVerzImport_Change() { ctx_.state.VerzeichnisImport = chkVerzI
 
 void FrmImport::cmdImportPfad_Click() {
   if (running_) return;
+  ImportdateiWaehlen(dialog_);
+}
+
+void FrmImport::ImportdateiWaehlen(PlatformFileDialog& platform) {
   int32_t flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
   ctx_.state.Importdatei = ShowFileDialog(Text(), kImportFilter, 1, Text(), Text(), u"Importdatei", kActiveWindow, true,
-                                          flags, ctx_.state.LetzterDialog, dialog_);
+                                          flags, ctx_.state.LetzterDialog, platform);
   lblImportPfad_->setText(QString::fromStdU16String(ctx_.state.Importdatei));
+}
+
+void FrmImport::dragEnterEvent(QDragEnterEvent* event) {
+  if (!running_ && !DroppedImportFile(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void FrmImport::dragMoveEvent(QDragMoveEvent* event) {
+  if (!running_ && !DroppedImportFile(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void FrmImport::dropEvent(QDropEvent* event) {
+  const QString path = DroppedImportFile(event->mimeData());
+  if (running_ || path.isEmpty()) return;
+  event->acceptProposedAction();
+  DroppedFile dropped(dialog_, path);
+  ImportdateiWaehlen(dropped);
 }
 
 void FrmImport::cmdImportieren_Click() {
@@ -198,8 +266,12 @@ void FrmImport::cmdImportieren_Click() {
     return;
   }
   running_ = true;
+  ClosingWithSummary closing(ctx_.messages, ctx_.state);
+  ImportContext run{ctx_.state, ctx_.host, closing, ctx_.pointer, ctx_.files, ctx_.progress, {}};
+  closing.Follow(run.summary);
   try {
-    ImportStarten(ctx_);
+    ImportStarten(run);
+    ctx_.summary = run.summary;
   } catch (const RuntimeError& e) {
     ctx_.pointer.Set(MousePointer::Default);
     const std::string digits = std::to_string(e.Number());

@@ -9,6 +9,7 @@
 
 class QCheckBox;
 class QFrame;
+class QMimeData;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -35,7 +36,16 @@ class FrmImport : public QWidget {
   void cmdImportieren_Click();
   void cmdBeenden_Click();
 
+ protected:
+  // Dropping one existing file chooses it as "ImportPfad" would.
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dragMoveEvent(QDragMoveEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+
  private:
+  // ShowFileDialog with the window's arguments, its answer into Importdatei
+  // and the path label.
+  void ImportdateiWaehlen(PlatformFileDialog& platform);
   void EndProgram();
 
   ImportContext& ctx_;
@@ -58,5 +68,9 @@ class FrmImport : public QWidget {
 
 // The filter list the window asks the dialog for.
 extern const Text kImportFilter;
+
+// The one existing file a drop carries, as a full path; empty for anything
+// else (several files, a folder, a missing file, remote or plain text).
+QString DroppedImportFile(const QMimeData* mime);
 
 }  // namespace skov

@@ -3,8 +3,10 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QLibraryInfo>
 #include <QMessageBox>
 #include <QStandardPaths>
+#include <QTranslator>
 
 namespace skov {
 
@@ -37,6 +39,12 @@ Text DocumentsFolder() {
   QDir().mkpath(folder);
   while (folder.size() > 1 && folder.endsWith(u'/')) folder.chop(1);
   return folder.toStdU16String();
+}
+
+std::unique_ptr<QTranslator> GermanQtTexts() {
+  auto translator = std::make_unique<QTranslator>();
+  if (!translator->load(QStringLiteral("qtbase_de"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) return nullptr;
+  return translator;
 }
 
 }  // namespace skov

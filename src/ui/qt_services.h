@@ -7,6 +7,7 @@
 #include "strings/text.h"
 
 class QMessageBox;
+class QTranslator;
 
 namespace skov {
 
@@ -34,5 +35,9 @@ class QtBusyPointer : public BusyPointer {
 
 // The user's documents folder, without trailing "/", created when missing.
 Text DocumentsFolder();
+
+// Qt's own German texts (qtbase_de from Qt's translations folder), for the
+// file dialog and the message box buttons; null when they are not installed.
+std::unique_ptr<QTranslator> GermanQtTexts();
 
 }  // namespace skov

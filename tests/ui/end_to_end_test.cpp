@@ -2,8 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTranslator>
 #include <QTemporaryDir>
 #include <filesystem>
 #include <fstream>
@@ -11,6 +14,7 @@
 
 #include "host/runtime_files.h"
 #include "host/xls_host.h"
+#include "dialog/qt_file_dialog.h"
 #include "strings/runtime_error.h"
 #include "ui/frm_import.h"
 #include "ui/qt_app.h"
@@ -54,11 +58,15 @@ TEST(EndToEnd, ChooseImportAndFindLogAndWorkbook) {
     bool folderMode;
     const char* log;
     bool list;
+    size_t pathLength;  // at least; the window once refused 255 and more
   };
-  for (const Case c : {Case{false, "ANLAGE1.LOG", false}, Case{true, "IMPORT.LOG", true}}) {
+  for (const Case c : {Case{false, "ANLAGE1.LOG", false, 0}, Case{true, "IMPORT.LOG", true, 0},
+                       Case{false, "ANLAGE1.LOG", false, 600}, Case{true, "IMPORT.LOG", true, 300}}) {
+    SCOPED_TRACE(c.pathLength);
     QTemporaryDir tmp;
     const fs::path standard = fs::path(tmp.path().toStdString()) / "Dokumente";
-    const fs::path in = fs::path(tmp.path().toStdString()) / "Projekt";
+    fs::path in = fs::path(tmp.path().toStdString()) / "Projekt";
+    while (in.string().size() < c.pathLength) in /= std::string(100, 'u');
     fs::create_directories(standard);
     fs::create_directories(in);
     fs::copy_file(fs::path(SKOV_SOURCE_DIR) / "examples/SKOV_IMPORT.XLS", standard / "SKOV_IMPORT.XLS");
@@ -87,7 +95,8 @@ TEST(EndToEnd, ChooseImportAndFindLogAndWorkbook) {
     const fs::path log = standard / c.log;
     ASSERT_TRUE(fs::exists(log)) << c.log;
     ASSERT_FALSE(messages.prompts.empty());
-    EXPECT_EQ(messages.prompts.back(), u"Log-Datei: " + FromUtf8(log.string()));
+    const Text closing = messages.prompts.back();
+    EXPECT_EQ(closing.substr(0, closing.find(u'\n')), u"Log-Datei: " + FromUtf8(log.string()));
     EXPECT_EQ(fs::exists(standard / "IMPORT.LST"), c.list);
     const Text logText = ReadCp1252(log);
 
@@ -98,6 +107,7 @@ TEST(EndToEnd, ChooseImportAndFindLogAndWorkbook) {
       continue;
     }
     EXPECT_TRUE(fs::exists(in / "ANLAGE1.XLS")) << ToUtf8(logText);
+    EXPECT_EQ(closing, u"Log-Datei: " + FromUtf8(log.string()) + u"\n1 gespeichert, 0 nicht gespeichert");
     EXPECT_GT(fs::file_size(in / "ANLAGE1.XLS"), 0u);
   }
   if (!HostBindsTheTemplate()) {
@@ -127,6 +137,30 @@ TEST(QtMessageService, OkOnlyNoIconPlainText) {
   EXPECT_EQ(box->textFormat(), Qt::PlainText);
   EXPECT_EQ(box->icon(), QMessageBox::NoIcon);
   EXPECT_EQ(box->standardButtons(), QMessageBox::Ok);
+}
+
+// The window's dialog and message boxes speak German, not only its own texts.
+TEST(GermanQtTexts, FileDialogAndButtons) {
+  const std::unique_ptr<QTranslator> german = GermanQtTexts();
+  ASSERT_NE(german, nullptr) << "qtbase_de.qm missing (Debian: qt6-translations-l10n)";
+  QApplication::installTranslator(german.get());
+  {
+    QFileDialog dialog;
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    OpenFileName record = RecordForChosenFile(u"/tmp/PLAN.TXT");
+    record.lpstrTitle = u"Importdatei";
+    SetUpQtFileDialog(dialog, record, true);
+    auto* buttons = dialog.findChild<QDialogButtonBox*>();
+    ASSERT_NE(buttons, nullptr);
+    EXPECT_EQ(buttons->button(QDialogButtonBox::Cancel)->text(), QStringLiteral("Abbrechen"));
+    EXPECT_EQ(buttons->button(QDialogButtonBox::Open)->text().remove(u'&'), QString::fromUtf8("\xC3\x96" "ffnen"));
+    EXPECT_EQ(dialog.labelText(QFileDialog::LookIn), QStringLiteral("Suchen in:"));
+    EXPECT_EQ(dialog.labelText(QFileDialog::FileName).remove(u'&'), QStringLiteral("Dateiname:"));
+    const auto box = MakeMessageBox(u"Log-Datei: /tmp/A.LOG", u"SKOV Import DDC");
+    box->setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+    EXPECT_EQ(box->button(QMessageBox::Cancel)->text(), QStringLiteral("Abbrechen"));
+  }
+  QApplication::removeTranslator(german.get());
 }
 
 TEST(DocumentsFolder, AbsoluteAndPresent) {

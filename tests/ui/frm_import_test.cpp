@@ -7,10 +7,12 @@
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUrl>
 #include <deque>
 #include <filesystem>
 #include <vector>
@@ -18,6 +20,7 @@
 #include "host/runtime_files.h"
 #include "host/xls_host.h"
 #include "strings/fields.h"
+#include "support/temp_dir.h"
 #include "ui/qt_app.h"
 
 namespace skov {
@@ -234,6 +237,7 @@ TEST_F(FrmImportTest, AcceleratorsAndNoDefaultButton) {
 }
 
 TEST_F(FrmImportTest, AltIRunsTheImportAndEnds) {
+  testing::WriteFile(importFile.toStdString(), "\"ZNAME\"\r\n\"Z-1\"\r\n");
   ChooseOnce(importFile);
   ASSERT_TRUE(Activate());
   QTest::keyClick(&window, Qt::Key_I, Qt::AltModifier);
@@ -242,7 +246,10 @@ TEST_F(FrmImportTest, AltIRunsTheImportAndEnds) {
   EXPECT_FALSE(window.isVisible());
   EXPECT_EQ(pointer.calls, (std::vector<MousePointer>{MousePointer::Hourglass, MousePointer::Default}));
   ASSERT_FALSE(messages.shown.empty());
-  EXPECT_EQ(messages.shown.back().prompt, u"Log-Datei: " + state.LogPfad);
+  // No template in the default folder: the summary below the log's path says so.
+  EXPECT_EQ(messages.shown.back().prompt, u"Log-Datei: " + state.LogPfad +
+                                              u"\nPLAN.TXT: SKOV_IMPORT.XLS : Exceldatei kann nicht zugewiesen werden."
+                                              u"\n0 gespeichert, 1 nicht gespeichert");
 }
 
 TEST_F(FrmImportTest, APressDuringTheRunStartsNoSecondRun) {
@@ -269,6 +276,66 @@ TEST_F(FrmImportTest, BeendenAndCloseBoxLeaveNoFiles) {
   EXPECT_EQ(otherEnded, 0);
   EXPECT_TRUE(messages.shown.empty());
   EXPECT_EQ(FilesIn(folder.path()), std::vector<std::string>{"in"});
+}
+
+// Drag enter, then the drop; true when the window took the drop.
+bool Drop(QWidget& target, const QMimeData& mime) {
+  const QPoint at(20, 20);
+  QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(&target, &enter);
+  QDropEvent drop(QPointF(at), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  drop.setAccepted(false);
+  QApplication::sendEvent(&target, &drop);
+  EXPECT_EQ(enter.isAccepted(), drop.isAccepted());
+  return drop.isAccepted();
+}
+
+std::unique_ptr<QMimeData> Urls(const QList<QUrl>& urls) {
+  auto mime = std::make_unique<QMimeData>();
+  mime->setUrls(urls);
+  return mime;
+}
+
+TEST_F(FrmImportTest, DroppedFileIsChosenAsTheDialogWould) {
+  testing::WriteFile(importFile.toStdString(), "x");
+  ChooseOnce(importFile);
+  const OpenFileName byDialog = state.LetzterDialog;
+  ChooseOnce(folder.filePath("in"));  // something else in between
+  ASSERT_NE(state.LetzterDialog, byDialog);
+
+  EXPECT_TRUE(Drop(window, *Urls({QUrl::fromLocalFile(importFile)})));
+  EXPECT_EQ(state.LetzterDialog, byDialog);
+  EXPECT_EQ(state.Importdatei, importFile.toStdU16String());
+  EXPECT_EQ(Child<QLabel>("lblImportPfad")->text(), importFile);
+  EXPECT_EQ(dialog.records.size(), 2u);  // no dialog shown for the drop
+}
+
+TEST_F(FrmImportTest, DroppingAnythingElseDoesNothing) {
+  testing::WriteFile(importFile.toStdString(), "x");
+  const QString other = folder.filePath("in/ZWEI.TXT");
+  testing::WriteFile(other.toStdString(), "x");
+  ChooseOnce(importFile);
+  const OpenFileName before = state.LetzterDialog;
+
+  auto text = std::make_unique<QMimeData>();
+  text->setText(other);
+  struct Case {
+    const char* what;
+    std::unique_ptr<QMimeData> mime;
+  };
+  Case cases[] = {
+      {"two files", Urls({QUrl::fromLocalFile(importFile), QUrl::fromLocalFile(other)})},
+      {"a folder", Urls({QUrl::fromLocalFile(folder.filePath("in"))})},
+      {"a missing file", Urls({QUrl::fromLocalFile(folder.filePath("in/FEHLT.TXT"))})},
+      {"a remote file", Urls({QUrl(QStringLiteral("https://example.org/PLAN.TXT"))})},
+      {"a path as text", std::move(text)},
+  };
+  for (const Case& c : cases) {
+    EXPECT_FALSE(Drop(window, *c.mime)) << c.what;
+    EXPECT_EQ(state.LetzterDialog, before) << c.what;
+    EXPECT_EQ(state.Importdatei, importFile.toStdU16String()) << c.what;
+    EXPECT_EQ(Child<QLabel>("lblImportPfad")->text(), importFile) << c.what;
+  }
 }
 
 // Positions are the design's points at 96 dpi, inside the frame's border.
