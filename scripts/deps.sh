@@ -7,6 +7,7 @@ packages=(
   googletest libgtest-dev libgmock-dev
   qt6-base-dev qt6-qpa-plugins qt6-translations-l10n fonts-dejavu-core fonts-dejavu-extra
   python3 python3-xlrd python3-olefile libreoffice-calc-nogui
+  default-jdk-headless libapache-poi-java
   clang libclang-rt-14-dev
 )
 if [ "${1:-}" = "--demo" ]; then

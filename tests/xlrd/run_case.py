@@ -16,7 +16,10 @@ except ImportError as e:
 
 sys.dont_write_bytecode = True  # keep the source tree clean
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "structure"))
 import check_filled  # noqa: E402
+import check_structure  # noqa: E402
+import known_defects  # noqa: E402
 
 LONG = ("Langer Bemerkungstext mit Umlauten äöüß und Zahlen 0123456789, " * 6)[:330]
 HUGE = "".join("Zeile %04d: Größe Ω Ж € — " % i for i in range(360))  # ~9000 characters, 16-bit
@@ -132,12 +135,50 @@ def run_fill(fill, template, output, cells_path, like_import):
     return proc.returncode, (proc.stdout + proc.stderr).strip()
 
 
+def structure_problems(template, output):
+    """The structural problems filling added (not inherited from the template) and the known ones."""
+    problems, inherited = check_structure.check(output, template)
+    counted, known = known_defects.split(problems)
+    print("structure: %d problems inherited from the template, %d known engine defects (%s), %d new"
+          % (len(inherited), len(known), ", ".join(sorted({p[0] for p in known})) or "-", len(counted)))
+    return counted, known
+
+
+def poi_problems(java, classpath, template, output, known):
+    """Apache POI opens the output, reads every cell, saves and rereads it; empty when it could.
+
+    A template POI itself refuses (gnumeric's chart sheet) says nothing about the output."""
+    if not java or not classpath:
+        print("poi: not available, skipped")
+        return []
+    proc = subprocess.run([java, "-cp", classpath, "PoiCheck", template, output], capture_output=True, text=True, timeout=180)
+    lines = (proc.stdout + proc.stderr).strip().splitlines()
+    verdict = {path: "" for path in (template, output)}
+    for line in lines:
+        for path in verdict:
+            if line.startswith(path + ": "):
+                verdict[path] = line[len(path) + 2:]
+    if not verdict[template].startswith("ok"):
+        print("poi: the template is refused too (%s), output not judged" % verdict[template])
+        return []
+    if verdict[output].startswith("ok"):
+        print("poi: " + verdict[output])
+        return []
+    for rule, message in known_defects.POI_REFUSAL_OF.items():
+        if message in verdict[output] and any(p[0] == rule for p in known):
+            print("poi: refused, explained by the known defect %s: %s" % (rule, verdict[output]))
+            return []
+    return ["POI: " + (verdict[output] or "\n".join(lines[-8:]))]
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--fill", required=True, help="the fill_cells program")
     parser.add_argument("--template", required=True)
     parser.add_argument("--case", required=True, choices=sorted(CASES))
     parser.add_argument("--workdir", required=True)
+    parser.add_argument("--java", default="", help="java, to run the POI checker")
+    parser.add_argument("--poi-classpath", default="", help="PoiCheck's class folder and the POI jars")
     args = parser.parse_args()
 
     os.makedirs(args.workdir, exist_ok=True)
@@ -172,6 +213,9 @@ def main():
         return 1
     problems = check_filled.check(args.template, output, writes, identical=args.case == "roundtrip",
                                   like_import=like_import)
+    counted, known = structure_problems(args.template, output)
+    problems += ["structure: [%s] %s" % (rule, message) for rule, _, message in counted]
+    problems += poi_problems(args.java, args.poi_classpath, args.template, output, known)
     if problems:
         print("FAIL: %s does not match %s (%d problems):" % (output, args.template, len(problems)))
         check_filled.report(problems)

@@ -8,11 +8,18 @@
 # WRITTEN.json lists [sheet, row, col, text] (worksheet index from 0, row and
 # column from 0). `check` exits 0 when every written cell is a text cell with
 # exactly that text and the template's XF, and every other cell of every
-# sheet has the template's type, value and XF; it prints each difference.
+# sheet has the template's type, value and XF, and the structural check finds
+# nothing filling added; it prints each difference.
 import json
+import os
 import sys
 
 import xlrd
+
+sys.dont_write_bytecode = True  # keep the source tree clean
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "structure"))
+import check_structure  # noqa: E402
+import known_defects  # noqa: E402
 
 
 def cells(book):
@@ -66,6 +73,9 @@ def check(template, output, written_path):
     for (s, r, c), t in written.items():
         if s < len(b) and (r, c) not in b[s][2]:
             bad.append("sheet %d (%d, %d) missing" % (s, r, c))
+    # The structural check: what filling added to the template's own quirks.
+    counted, _ = known_defects.split(check_structure.check(output, template)[0])
+    bad += ["structure: [%s] %s" % (rule, message) for rule, _, message in counted]
     for line in bad[:50]:
         print(line)
     return 1 if bad else 0
