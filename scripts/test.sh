@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds with warnings as errors, and runs every test:
-# the normal build, the AddressSanitizer + UBSan build, and a bounded fuzz run.
+# the normal build, the Debian package, the AddressSanitizer + UBSan build, and
+# a bounded fuzz run.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -12,6 +13,23 @@ echo "== build and test (release)"
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSKOV_WERROR=ON >/dev/null
 ninja -C build/release -j"$jobs"
 ctest --test-dir build/release --output-on-failure -j"$jobs" --timeout 600
+
+echo "== Debian package, installed into a scratch folder"
+rm -f build/release/skov-import_*.deb
+(cd build/release && cpack -G DEB >/dev/null)
+deb=$(ls build/release/skov-import_*.deb)
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+dpkg-deb -x "$deb" "$scratch"
+dpkg-deb -f "$deb" Depends | grep -q qt6-translations-l10n
+for f in usr/bin/skov-import usr/bin/skov-import-gui usr/share/applications/skov-import.desktop \
+         usr/share/icons/hicolor/scalable/apps/skov-import.svg usr/share/man/man1/skov-import.1 \
+         usr/share/skov-import/SKOV_IMPORT.XLS; do
+  [ -e "$scratch/$f" ] || { echo "missing in the package: $f" >&2; exit 1; }
+done
+desktop-file-validate "$scratch/usr/share/applications/skov-import.desktop"
+"$scratch/usr/bin/skov-import" --version
+echo "$(basename "$deb"): $(dpkg-deb -f "$deb" Depends)"
 
 echo "== build and test (address + undefined behaviour sanitizers)"
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DSKOV_WERROR=ON -DSKOV_SANITIZE=ON >/dev/null
