@@ -28,7 +28,8 @@ RED, BLACK = 0, 1
 
 # [MS-XLS] 2.3: record types.
 BOF, EOF, CONTINUE = 0x0809, 0x000A, 0x003C
-BOUNDSHEET, SST, EXTSST, XF, INDEX, DBCELL, ROW, DIMENSIONS = 0x0085, 0x00FC, 0x00FF, 0x00E0, 0x020B, 0x00D7, 0x0208, 0x0200
+BOUNDSHEET, SST, EXTSST, XF = 0x0085, 0x00FC, 0x00FF, 0x00E0
+INDEX, DBCELL, ROW, DIMENSIONS = 0x020B, 0x00D7, 0x0208, 0x0200
 BLANK, MULBLANK, MULRK, NUMBER, RK, LABEL, LABELSST, BOOLERR, FORMULA, RSTRING = (
     0x0201, 0x00BE, 0x00BD, 0x0203, 0x027E, 0x0204, 0x00FD, 0x0205, 0x0006, 0x00D6)
 STRING, SHRFMLA, ARRAY, TABLE = 0x0207, 0x04BC, 0x0221, 0x0236
@@ -176,7 +177,8 @@ def check_cfb(data, report):
           % (n_dir_sectors, len(dir_chain)))
     minifat_chain = [] if first_minifat == ENDOFCHAIN else chain(first_minifat, "mini FAT", fat, n_sectors, owner)
     if len(minifat_chain) != n_minifat:
-        R("cfb.header", "minifat", "header counts %d mini FAT sectors, the chain has %d" % (n_minifat, len(minifat_chain)))
+        R("cfb.header", "minifat", "header counts %d mini FAT sectors, the chain has %d"
+          % (n_minifat, len(minifat_chain)))
     minifat = []
     for s in minifat_chain:
         minifat += struct.unpack_from("<%dI" % (ssz // 4), sector(s), 0)
@@ -408,7 +410,8 @@ def check_sst(records, globals_records, label_refs, report):
         following = parts[p + 1][1]
         if need_bytes is None and len(following) >= 3:
             cch, flags = struct.unpack_from("<HB", following, 0)
-            need_bytes = 3 + (2 if flags & 8 else 0) + (4 if flags & 4 else 0) + (0 if not cch else 2 if flags & 1 else 1)
+            header = 3 + (2 if flags & 8 else 0) + (4 if flags & 4 else 0)
+            need_bytes = header + (0 if not cch else 2 if flags & 1 else 1)
         fill.append((MAX_RECORD_BODY - len(parts[p][1]), need_what, need_bytes or 0, p))
         p, pos = p + 1, 0
         return True
@@ -501,13 +504,15 @@ def check_sst(records, globals_records, label_refs, report):
         want = max(unique // 128 + 1, 8)
         buckets = [struct.unpack_from("<IH", body, 2 + 8 * i) for i in range((len(body) - 2) // 8)]
         if dsst != want:
-            R("sst.extsst", "dsst", "EXTSST puts %d strings in a bucket, %d strings need %d" % (dsst, unique, want))
+            R("sst.extsst", "dsst %d/%d" % (dsst, unique),
+              "EXTSST puts %d strings in a bucket, %d strings need %d" % (dsst, unique, want))
         if dsst and len(buckets) != -(-unique // dsst):
-            R("sst.extsst", "buckets", "EXTSST has %d buckets of %d for %d strings" % (len(buckets), dsst, unique))
+            R("sst.extsst", "buckets %d/%d" % (len(buckets), unique),
+              "EXTSST has %d buckets of %d for %d strings" % (len(buckets), dsst, unique))
         for i, b in enumerate(buckets):
             s = i * dsst
             if s < len(starts) and tuple(b) != starts[s]:
-                R("sst.extsst", "offsets", "EXTSST bucket %d points at %s, string %d lies at %s"
+                R("sst.extsst", "offsets %d" % unique, "EXTSST bucket %d points at %s, string %d lies at %s"
                   % (i, tuple(b), s, starts[s]))
                 break
     elif ext is None and unique and any(r[1] == SST for r in records):
@@ -601,9 +606,10 @@ def check_sheet(n, recs, xfs, report, label_refs, stream):
         cell_rows[row] = (min(lo, col), max(hi, col), min(first, pos))
     missing = sorted(r for r in cell_rows if r not in rows)
     if missing:
+        # A sheet without any ROW record is one writer's way; a sheet mixing both is not.
         kind = "all" if len(missing) == len(cell_rows) else "some"
-        R("row.missing", "%s %s" % (place, kind), "%s: %s rows with cells have no ROW record (first: row %d)"
-          % (place, "no" if kind == "all" else "%d" % len(missing), missing[0] + 1))
+        R("row.missing", "%s %s" % (place, kind), "%s: %s of %d rows with cells lack a ROW record (first: row %d)"
+          % (place, len(missing), len(cell_rows), missing[0] + 1))
     for row, (lo, hi, first) in sorted(cell_rows.items()):
         if row not in rows:
             continue

@@ -7,6 +7,9 @@ ENGINE = {
     "sst.fill": "new strings start a fresh CONTINUE record instead of filling the last SST/CONTINUE record",
     "xf.cell": "new cells take XF 15 or a column's XF even where that is a style XF",
     "order.before": "the cell table of an empty sheet goes right after DIMENSIONS, before the page setup",
+    "row.missing": "in a sheet whose cells have no ROW records, only the rows written to get one",
+    "row.span": "a new ROW record for a row with older cells spans only the new cells",
+    "sst.extsst": "the EXTSST bucket size is ceil(n/128), one short of n/128 + 1 at multiples of 128",
 }
 
 # POI reads a worksheet's cell table only where the grammar puts it; an output with the known

@@ -18,6 +18,7 @@ sys.dont_write_bytecode = True  # keep the source tree clean
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "structure"))
 import check_filled  # noqa: E402
+import dump_records  # noqa: E402
 import check_structure  # noqa: E402
 import known_defects  # noqa: E402
 
@@ -116,12 +117,21 @@ def save_refused(fill, template, workdir):
     return 1 if failures else 0
 
 
+def sst_boundary(template):
+    """New strings that bring the string table to the next multiple of 128, where the EXTSST bucket
+    size steps up (at least 1024 strings in the template give a bucket size above the minimum 8)."""
+    unique = len(dump_records.sst_strings(dump_records.read_workbook(template))[0])
+    count = 128 - unique % 128
+    return [(1, 40 + i // 50, 2 + i % 50, "Grenze %04d" % i) for i in range(count)]
+
+
 CASES = {
     "import_fill": import_fill,
     "special_cells": special_cells,
     "shared_anchor": shared_anchor,
     "import_run": import_fill,  # the same cells with the sheet changes of a real run
     "roundtrip": lambda n: [],
+    "sst_boundary": None,
     "no_such_sheet": lambda n: [(1, 11, 5, "vorher"), (n + 1, 11, 5, "zu weit")],
     "save_refused": None,
 }
@@ -151,7 +161,8 @@ def poi_problems(java, classpath, template, output, known):
     if not java or not classpath:
         print("poi: not available, skipped")
         return []
-    proc = subprocess.run([java, "-cp", classpath, "PoiCheck", template, output], capture_output=True, text=True, timeout=180)
+    proc = subprocess.run([java, "-cp", classpath, "PoiCheck", template, output], capture_output=True, text=True,
+                          timeout=180)
     lines = (proc.stdout + proc.stderr).strip().splitlines()
     verdict = {path: "" for path in (template, output)}
     for line in lines:
@@ -188,7 +199,7 @@ def main():
     output = os.path.join(args.workdir, stem + ".xls")
     cells_path = os.path.join(args.workdir, stem + ".tsv")
     nsheets = xlrd.open_workbook(args.template, on_demand=True).nsheets
-    writes = CASES[args.case](nsheets)
+    writes = sst_boundary(args.template) if args.case == "sst_boundary" else CASES[args.case](nsheets)
     if args.case != "no_such_sheet":
         writes = [w for w in writes if w[0] <= nsheets]  # small fixtures: the sheets they have
     check_filled.write_cells_file(cells_path, writes)

@@ -112,6 +112,33 @@ def long_sst(path):
     wb.save(path)
 
 
+def numbers_and_empty_sheets(path):
+    """A template with no text at all (an empty string table): sheet 1 holds numbers, dates and
+    bordered blanks, sheets 2-5 only their page setup and column widths (no cells)."""
+    wb = xlwt.Workbook(encoding="utf-8")
+    cell = bordered()
+    num = bordered(fmt="0.00")
+    date = bordered(fmt="DD.MM.YYYY")
+    for s in range(1, 6):
+        ws = wb.add_sheet("Blatt%d" % s)
+        ws.set_portrait(False)
+        ws.set_header_str(b"&LSKOV&RBlatt &P")
+        ws.col(1).width = 5000
+        for c in range(4, 55):
+            ws.col(c).width = 1200
+        if s > 1:
+            continue
+        for r in range(10, 28):
+            ws.write(r, 0, r - 9, num)
+            ws.write(r, 4, 45000 + r, date)
+            for c in range(5, 56):
+                ws.write(r, c, None, cell)
+        ws.write_merge(30, 30, 21, 40, None, cell)
+        ws.write(32, 55, 5, num)
+    wb.save(path)
+
+
 skov_template(os.path.join(out, "xlwt_template.xls"))
 cell_kinds(os.path.join(out, "xlwt_cells.xls"))
 long_sst(os.path.join(out, "xlwt_longsst.xls"))
+numbers_and_empty_sheets(os.path.join(out, "xlwt_empty.xls"))
