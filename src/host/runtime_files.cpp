@@ -2,10 +2,14 @@
 #include "host/runtime_files.h"
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 #include "strings/runtime_error.h"
@@ -15,16 +19,21 @@ namespace skov {
 struct RuntimeFiles::File {
   OpenMode mode = OpenMode::Input;
   std::string path;  // canonical, for the already-open test
-  std::string data;  // input: the whole file
+  int fd = -1;
+  // Input: a window of the file, refilled as lines are taken.
+  std::vector<char> chunk;
   size_t pos = 0;
+  size_t end = 0;
   bool lfLines = false;  // no CR anywhere: lines end at LF
-  FILE* out = nullptr;
-  std::vector<char> buffer;
+  // Output: bytes not yet written, and the first write failure (sticky).
+  std::string pending;
+  int writeError = 0;
 };
 
 namespace {
 
 constexpr int kMaxNumber = 511;
+constexpr size_t kChunk = size_t{1} << 16;
 
 std::string Canonical(const std::string& path) {
   std::error_code ec;
@@ -42,10 +51,61 @@ int OpenErrorNumber(int err) {
   }
 }
 
+// The runtime's number for a failed write: a full disk, a quota or a file
+// size limit are all "disk full".
+int WriteErrorNumber(int err) { return err == ENOSPC || err == EDQUOT || err == EFBIG ? 61 : 57; }
+
+// Whether the file holds a CR anywhere; read once, a chunk at a time.
+bool HoldsCr(int fd, std::vector<char>& chunk) {
+  off_t at = 0;
+  for (;;) {
+    const ssize_t n = ::pread(fd, chunk.data(), chunk.size(), at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) Raise(57, std::string("cannot read: ") + std::strerror(errno));
+    if (n == 0) return false;
+    if (std::memchr(chunk.data(), '\r', static_cast<size_t>(n))) return true;
+    at += n;
+  }
+}
+
+// The next chunk of input; false at the end of the file.
+bool Refill(RuntimeFiles::File& f) {
+  if (f.pos < f.end) return true;
+  for (;;) {
+    const ssize_t n = ::read(f.fd, f.chunk.data(), f.chunk.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) Raise(57, std::string("cannot read: ") + std::strerror(errno));
+    f.pos = 0;
+    f.end = static_cast<size_t>(n);
+    return n > 0;
+  }
+}
+
+void WritePending(RuntimeFiles::File& f) {
+  if (f.writeError) Raise(WriteErrorNumber(f.writeError), f.path);
+  const char* p = f.pending.data();
+  size_t n = f.pending.size();
+  while (n) {
+    const ssize_t w = ::write(f.fd, p, n);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) {
+      f.writeError = w < 0 ? errno : ENOSPC;
+      f.pending.clear();
+      Raise(WriteErrorNumber(f.writeError), f.path + ": " + std::strerror(f.writeError));
+    }
+    p += w;
+    n -= static_cast<size_t>(w);
+  }
+  f.pending.clear();
+}
+
 }  // namespace
 
 RuntimeFiles::RuntimeFiles() = default;
-RuntimeFiles::~RuntimeFiles() { CloseAll(); }
+RuntimeFiles::~RuntimeFiles() {
+  CloseAll();
+  UnlockFolder();
+}
 
 int RuntimeFiles::FreeFile() const {
   for (int n = 1; n <= kMaxNumber; ++n)
@@ -81,36 +141,38 @@ void RuntimeFiles::Open(const Text& path, OpenMode mode, int number, bool /*shar
   auto file = std::make_unique<File>();
   file->mode = mode;
   file->path = canonical;
-  if (mode == OpenMode::Input) {
-    struct stat st {};
-    if (::stat(native.c_str(), &st) != 0) {
-      int err = errno;
-      if (err == ENOENT) {
-        std::error_code ec;
-        auto parent = std::filesystem::path(native).parent_path();
-        bool folder = parent.empty() || std::filesystem::is_directory(parent, ec);
-        Raise(folder ? 53 : 76, native);
-      }
-      Raise(OpenErrorNumber(err), native);
+  // Non-blocking, so that a FIFO fails here instead of waiting for a peer;
+  // output is emptied only once it is known to be a regular file.
+  const int flags = (mode == OpenMode::Input ? O_RDONLY : O_WRONLY | O_CREAT) | O_CLOEXEC | O_NONBLOCK;
+  const int fd = ::open(native.c_str(), flags, 0666);
+  if (fd < 0) {
+    const int err = errno;
+    if (err == ENOENT && mode == OpenMode::Input) {
+      std::error_code ec;
+      auto parent = std::filesystem::path(native).parent_path();
+      bool folder = parent.empty() || std::filesystem::is_directory(parent, ec);
+      Raise(folder ? 53 : 76, native);
     }
-    if (S_ISDIR(st.st_mode)) Raise(75, native);
-    FILE* in = std::fopen(native.c_str(), "rb");
-    if (!in) Raise(OpenErrorNumber(errno), native);
-    file->data.resize(static_cast<size_t>(st.st_size));
-    size_t got = std::fread(file->data.data(), 1, file->data.size(), in);
-    // A file that grows or shrinks meanwhile is read as far as it goes.
-    file->data.resize(got);
-    for (char chunk[4096]; (got = std::fread(chunk, 1, sizeof chunk, in)) > 0;) file->data.append(chunk, got);
-    const bool failed = std::ferror(in);
-    std::fclose(in);
-    if (failed) Raise(75, native);
-    file->lfLines = file->data.find('\r') == std::string::npos;
-  } else {
-    FILE* f = std::fopen(native.c_str(), "wb");
-    if (!f) Raise(OpenErrorNumber(errno), native);
-    file->buffer.resize(1 << 16);
-    std::setvbuf(f, file->buffer.data(), _IOFBF, file->buffer.size());
-    file->out = f;
+    Raise(OpenErrorNumber(err), native + ": " + std::strerror(err));
+  }
+  file->fd = fd;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    Raise(75, native + " is not a regular file");
+  }
+  if (mode == OpenMode::Input) {
+    file->chunk.resize(kChunk);
+    try {
+      file->lfLines = !HoldsCr(fd, file->chunk);
+    } catch (...) {
+      ::close(fd);
+      throw;
+    }
+  } else if (::ftruncate(fd, 0) != 0) {
+    const int err = errno;
+    ::close(fd);
+    Raise(75, native + ": " + std::strerror(err));
   }
   files_[number] = std::move(file);
 }
@@ -118,27 +180,36 @@ void RuntimeFiles::Open(const Text& path, OpenMode mode, int number, bool /*shar
 Text RuntimeFiles::LineInput(int number) {
   File& f = Get(number);
   if (f.mode != OpenMode::Input) Raise(54, "not open for input");
-  if (f.pos >= f.data.size()) Raise(62);
+  if (!Refill(f)) Raise(62);
   const char end = f.lfLines ? '\n' : '\r';
-  size_t stop = f.data.find(end, f.pos);
-  if (stop == std::string::npos) stop = f.data.size();
-  Text line = FromCp1252(std::string_view(f.data).substr(f.pos, stop - f.pos));
-  f.pos = stop;
-  if (f.pos < f.data.size()) {
-    ++f.pos;
-    if (!f.lfLines && f.pos < f.data.size() && f.data[f.pos] == '\n') ++f.pos;
+  std::string& raw = line_;
+  raw.clear();
+  bool ended = false;
+  while (!ended && Refill(f)) {
+    const char* from = f.chunk.data() + f.pos;
+    const char* stop = static_cast<const char*>(std::memchr(from, end, f.end - f.pos));
+    const size_t take = stop ? static_cast<size_t>(stop - from) : f.end - f.pos;
+    if (raw.size() + take > kMaxLineBytes) Raise(14, f.path + ": line longer than " + std::to_string(kMaxLineBytes));
+    raw.append(from, take);
+    f.pos += take;
+    if (stop) {
+      ++f.pos;
+      ended = true;
+    }
   }
-  return line;
+  if (ended && !f.lfLines && Refill(f) && f.chunk[f.pos] == '\n') ++f.pos;
+  return FromCp1252(raw);
 }
 
 bool RuntimeFiles::Eof(int number) const {
-  const File& f = Get(number);
-  return f.mode != OpenMode::Input || f.pos >= f.data.size();
+  File& f = Get(number);
+  return f.mode != OpenMode::Input || !Refill(f);
 }
 
 void RuntimeFiles::PrintZones(int number, std::initializer_list<TextView> items) {
   File& f = Get(number);
   if (f.mode != OpenMode::Output) Raise(54, "not open for output");
+  if (f.writeError) Raise(WriteErrorNumber(f.writeError), f.path);
   // One byte per character in Windows-1252, so bytes count columns.
   line_.clear();
   bool first = true;
@@ -148,30 +219,73 @@ void RuntimeFiles::PrintZones(int number, std::initializer_list<TextView> items)
     AppendCp1252(line_, item);
   }
   line_ += "\r\n";
-  std::fwrite(line_.data(), 1, line_.size(), f.out);
+  f.pending += line_;
+  if (f.pending.size() >= kChunk) WritePending(f);
 }
 
 void RuntimeFiles::Flush(int number) {
   auto it = files_.find(number);
-  if (it != files_.end() && it->second->out) std::fflush(it->second->out);
+  if (it != files_.end() && it->second->mode == OpenMode::Output) WritePending(*it->second);
 }
 
 void RuntimeFiles::Close(int number) {
   auto it = files_.find(number);
   if (it == files_.end()) return;
-  if (it->second->out) std::fclose(it->second->out);
+  std::unique_ptr<File> f = std::move(it->second);
   files_.erase(it);
+  int err = 0;
+  if (f->mode == OpenMode::Output) {
+    try {
+      WritePending(*f);
+    } catch (const RuntimeError&) {
+      err = f->writeError;
+    }
+  }
+  if (::close(f->fd) != 0 && !err && f->mode == OpenMode::Output) err = errno;
+  if (err) Raise(WriteErrorNumber(err), f->path + ": " + std::strerror(err));
 }
 
 void RuntimeFiles::CloseAll() {
-  while (!files_.empty()) Close(files_.begin()->first);
+  while (!files_.empty()) {
+    try {
+      Close(files_.begin()->first);
+    } catch (const RuntimeError&) {
+      // Whoever wrote the file has been told already, or is gone.
+    }
+  }
+}
+
+void RuntimeFiles::LockFolder(const Text& folder) {
+  UnlockFolder();
+  const std::string native = ToUtf8(folder);
+  const int fd = ::open(native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) Raise(OpenErrorNumber(errno), native);
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int err = errno;
+    ::close(fd);
+    if (err == EWOULDBLOCK) Raise(55, native + " is in use by another run");
+    return;  // no locks on this file system
+  }
+  folderLock_ = fd;
+}
+
+void RuntimeFiles::UnlockFolder() {
+  if (folderLock_ < 0) return;
+  ::close(folderLock_);
+  folderLock_ = -1;
+}
+
+bool RuntimeFiles::SameFile(const Text& a, const Text& b) {
+  struct stat sa {}, sb {};
+  if (::stat(ToUtf8(a).c_str(), &sa) != 0 || ::stat(ToUtf8(b).c_str(), &sb) != 0) return false;
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
 std::vector<Text> RuntimeFiles::ListFiles(const Text& folder) {
   std::vector<Text> names;
   const std::string native = folder.empty() ? std::string(".") : ToUtf8(folder);
   DIR* dir = ::opendir(native.c_str());
-  if (!dir) return names;
+  if (!dir) Raise(OpenErrorNumber(errno), native);
   while (dirent* e = ::readdir(dir)) {
     std::string name = e->d_name;
     if (name.empty() || name[0] == '.') continue;  // hidden on Linux

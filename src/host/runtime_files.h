@@ -16,11 +16,17 @@ namespace skov {
 enum class OpenMode { Input, Output };
 
 // Files hold Windows-1252 text. A line ends at CR or CR LF; a file that holds
-// no CR at all (made on Linux) is split at LF instead. Failures raise
-// RuntimeError: 52 bad name or number, 53 no such file, 55 already open,
-// 62 input past end, 75 access refused, 76 no such folder.
+// no CR at all (made on Linux) is split at LF instead. Only regular files are
+// opened: a FIFO or a device fails at once. Input is read in bounded chunks.
+// Failures raise RuntimeError: 14 line longer than kMaxLineBytes, 52 bad name
+// or number, 53 no such file, 55 already open, 57 write failed, 61 disk full
+// (or file size limit), 62 input past end, 75 access refused or not a regular
+// file, 76 no such folder.
 class RuntimeFiles {
  public:
+  // No export line comes near this; a longer one is not read into memory.
+  static constexpr size_t kMaxLineBytes = size_t{1} << 18;
+
   RuntimeFiles();
   ~RuntimeFiles();
   RuntimeFiles(const RuntimeFiles&) = delete;
@@ -46,22 +52,37 @@ class RuntimeFiles {
   // CR LF.
   void PrintZones(int number, std::initializer_list<TextView> items);
 
-  // Flushes buffered output to the operating system.
+  // Flushes buffered output to the operating system. Output that could not
+  // be written raises 61 or 57, here or at the latest at Close.
   void Flush(int number);
 
-  // Closing a number that is not open does nothing.
+  // Closing a number that is not open does nothing. The number is free
+  // afterwards even when the close raised.
   void Close(int number);
+  // Never raises.
   void CloseAll();
 
+  // An exclusive lock on the folder, held until UnlockFolder or destruction,
+  // so that runs sharing a default folder take turns. 55 when another run
+  // holds it; where the file system has no locks the run goes on without.
+  void LockFolder(const Text& folder);
+  void UnlockFolder();
+
+  // Whether both paths name the same existing file (links included).
+  static bool SameFile(const Text& a, const Text& b);
+
   // The plain, non-hidden files of a folder, names only, in name order
-  // (letter case ignored). A folder path ends with "/".
+  // (letter case ignored). A folder path ends with "/". 76 when there is no
+  // such folder, 75 when it cannot be read.
   static std::vector<Text> ListFiles(const Text& folder);
 
+  struct File;  // one open number; defined with the functions
+
  private:
-  struct File;
   File& Get(int number) const;
   std::map<int, std::unique_ptr<File>> files_;
-  std::string line_;  // the line being printed, reused
+  std::string line_;  // the line being printed or read, reused
+  int folderLock_ = -1;
 };
 
 }  // namespace skov

@@ -3,18 +3,22 @@
 
 namespace skov {
 
-RuntimeError::RuntimeError(int number, const std::string& detail)
+RuntimeError::RuntimeError(int number, const std::string& detail, Text reason)
     : std::runtime_error("Laufzeitfehler " + std::to_string(number) + (detail.empty() ? "" : ": " + detail)),
-      number_(number) {}
+      number_(number),
+      reason_(std::move(reason)) {}
 
 Text ErrorDescription(int number) {
   switch (number) {
     case 5: return u"Unzulaessiger Prozeduraufruf oder ungueltiges Argument";
     case 6: return u"Ueberlauf";
     case 9: return u"Index ausserhalb des gueltigen Bereichs";
+    case 14: return u"Zeile zu lang";
     case 52: return u"Dateiname oder -nummer falsch";
     case 53: return u"Datei nicht gefunden";
     case 55: return u"Datei bereits geoeffnet";
+    case 57: return u"Fehler beim Schreiben der Datei";
+    case 61: return u"Datentraeger voll";
     case 62: return u"Einlesen hinter Dateiende";
     case 75: return u"Fehler beim Zugriff auf Pfad/Datei";
     case 76: return u"Pfad nicht gefunden";
@@ -25,5 +29,7 @@ Text ErrorDescription(int number) {
 }
 
 void Raise(int number, const std::string& detail) { throw RuntimeError(number, detail); }
+
+void Raise(int number, const std::string& detail, const Text& reason) { throw RuntimeError(number, detail, reason); }
 
 }  // namespace skov

@@ -12,10 +12,13 @@ namespace skov {
 constexpr int kInvalidArgument = 5;
 constexpr int kOverflow = 6;
 constexpr int kSubscriptOutOfRange = 9;
+constexpr int kLineTooLong = 14;  // the runtime's "out of string space"
 constexpr int kBadFileNameOrNumber = 52;
 constexpr int kFileNotFound = 53;
 constexpr int kBadFileMode = 54;
 constexpr int kFileAlreadyOpen = 55;
+constexpr int kDeviceIoError = 57;
+constexpr int kDiskFull = 61;
 constexpr int kInputPastEndOfFile = 62;
 constexpr int kPathFileAccessError = 75;
 constexpr int kPathNotFound = 76;
@@ -23,18 +26,23 @@ constexpr int kObjectVariableNotSet = 91;
 constexpr int kAutomationNameNotFound = 432;  // binding to a file that holds no workbook
 constexpr int kHostRefused = 1004;
 
+// reason: an optional German line for the log that says why, where the
+// number alone would leave the user guessing.
 class RuntimeError : public std::runtime_error {
  public:
-  explicit RuntimeError(int number, const std::string& detail = {});
+  explicit RuntimeError(int number, const std::string& detail = {}, Text reason = {});
   int Number() const { return number_; }
+  const Text& Reason() const { return reason_; }
 
  private:
   int number_;
+  Text reason_;
 };
 
 // German description of an error number, as the log shows it.
 Text ErrorDescription(int number);
 
 [[noreturn]] void Raise(int number, const std::string& detail = {});
+[[noreturn]] void Raise(int number, const std::string& detail, const Text& reason);
 
 }  // namespace skov

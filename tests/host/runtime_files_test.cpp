@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "host/runtime_files.h"
 #include "strings/runtime_error.h"
+#include "support/file_size_limit.h"
 #include "support/temp_dir.h"
 
 namespace skov {
@@ -41,8 +43,19 @@ TEST(RuntimeFiles, LineEnds) {
       {"a\nb\r\nc", {u"a\nb", u"c"}},       // a CR somewhere: LF is just a character
       {"\xE4\x80\r\n", {u"ä€"}},
       {"", {}},
+      {std::string(65535, 'a') + "\r\nb", {Text(65535, u'a'), u"b"}},  // CR LF across a read chunk
+      {std::string(70000, 'a') + "\nb", {Text(70000, u'a'), u"b"}},
   };
   for (const auto& c : cases) EXPECT_EQ(AllLines(c.bytes), c.lines) << c.bytes;
+}
+
+TEST(RuntimeFiles, OverlongLineIsNotReadIntoMemory) {
+  TempDir dir;
+  WriteFile(dir / "l.txt", "HEADER\r\n" + std::string(RuntimeFiles::kMaxLineBytes + 1, 'x') + "\r\nnext\r\n");
+  RuntimeFiles files;
+  files.Open(FromUtf8(dir / "l.txt"), OpenMode::Input, 1, true);
+  EXPECT_EQ(files.LineInput(1), u"HEADER");
+  EXPECT_EQ(ErrorOf([&] { files.LineInput(1); }), 14);
 }
 
 TEST(RuntimeFiles, EndOfFileAndInputPastEnd) {
@@ -107,6 +120,8 @@ TEST(RuntimeFiles, AlreadyOpenRules) {
 TEST(RuntimeFiles, OpenFailures) {
   TempDir dir;
   std::filesystem::create_directory(dir / "sub");
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  ::alarm(30);  // a FIFO that blocks fails the test instead of hanging it
   RuntimeFiles files;
   struct Case {
     std::string path;
@@ -119,10 +134,31 @@ TEST(RuntimeFiles, OpenFailures) {
       {dir / "nofolder/x.txt", OpenMode::Output, 76},
       {dir / "sub", OpenMode::Input, 75},
       {dir / "sub", OpenMode::Output, 75},
+      {dir / "fifo", OpenMode::Input, 75},
+      {dir / "fifo", OpenMode::Output, 75},
+      {"/dev/zero", OpenMode::Input, 75},
+      {"/dev/null", OpenMode::Output, 75},
       {"", OpenMode::Input, 52},
   };
   for (const auto& c : cases) EXPECT_EQ(ErrorOf([&] { files.Open(FromUtf8(c.path), c.mode, 1, false); }), c.error) << c.path;
+  ::alarm(0);
   EXPECT_EQ(files.FreeFile(), 1);
+}
+
+TEST(RuntimeFiles, WriteFailuresAreReportedAtTheLatestOnClose) {
+  TempDir dir;
+  RuntimeFiles files;
+  const Text path = FromUtf8(dir / "log.txt");
+  testing::FileSizeLimit limit(100);
+  files.Open(path, OpenMode::Output, 1, true);
+  files.PrintZones(1, {Text(200, u'x')});  // buffered: nothing written yet
+  EXPECT_EQ(ErrorOf([&] { files.Close(1); }), 61);
+  EXPECT_EQ(files.FreeFile(), 1);
+  files.Open(path, OpenMode::Output, 1, true);
+  files.PrintZones(1, {Text(200, u'x')});
+  EXPECT_EQ(ErrorOf([&] { files.Flush(1); }), 61);
+  EXPECT_EQ(ErrorOf([&] { files.PrintZones(1, {u"y"}); }), 61);
+  EXPECT_EQ(ErrorOf([&] { files.Close(1); }), 61);
 }
 
 TEST(RuntimeFiles, ListsPlainVisibleFilesInNameOrder) {
@@ -132,7 +168,11 @@ TEST(RuntimeFiles, ListsPlainVisibleFilesInNameOrder) {
   std::filesystem::create_symlink(dir / "b.txt", dir / "link.txt");
   EXPECT_EQ(RuntimeFiles::ListFiles(FromUtf8(dir.str() + "/")),
             (std::vector<Text>{u"A.TXT", u"b.txt", u"c", u"link.txt", u"Lüftung.txt"}));
-  EXPECT_TRUE(RuntimeFiles::ListFiles(FromUtf8(dir / "none/")).empty());
+  EXPECT_EQ(ErrorOf([&] { RuntimeFiles::ListFiles(FromUtf8(dir / "none/")); }), 76);
+  if (::geteuid() != 0) {
+    std::filesystem::permissions(dir.path(), std::filesystem::perms::owner_write | std::filesystem::perms::owner_exec);
+    EXPECT_EQ(ErrorOf([&] { RuntimeFiles::ListFiles(FromUtf8(dir.str() + "/")); }), 75);
+  }
 }
 
 }  // namespace
