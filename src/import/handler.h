@@ -3,6 +3,7 @@
 
 #include <exception>
 #include <new>
+#include <type_traits>
 
 #include "import/import.h"
 #include "strings/runtime_error.h"
@@ -23,8 +24,19 @@ inline int ErrorNumberOf(const std::exception_ptr& error) {
   }
 }
 
-// Runs body; any error it raises goes to handler(number), whose answer is
-// then the procedure's.
+// The German reason an error carries for the log, empty when none.
+inline Text ErrorReasonOf(const std::exception_ptr& error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const RuntimeError& e) {
+    return e.Reason();
+  } catch (...) {
+    return {};
+  }
+}
+
+// Runs body; any error it raises goes to handler(number) or
+// handler(number, reason), whose answer is then the procedure's.
 template <class Body, class Handler>
 bool WithHandler(Body&& body, Handler&& handler) {
   std::exception_ptr error;
@@ -33,11 +45,18 @@ bool WithHandler(Body&& body, Handler&& handler) {
   } catch (...) {
     error = std::current_exception();
   }
-  return handler(ErrorNumberOf(error));
+  if constexpr (std::is_invocable_v<Handler, int, const Text&>)
+    return handler(ErrorNumberOf(error), ErrorReasonOf(error));
+  else
+    return handler(ErrorNumberOf(error));
 }
 
 // Meldung and MeldungDetail set, then the usual log line.
 void Protokoll(ImportContext& ctx, const Text& meldung, const Text& detail = {});
+
+// A log or list file that could not be written (error number): told to the
+// user once per file, and kept in the run summary.
+void SchreibfehlerMelden(ImportContext& ctx, const Text& path, int number);
 
 // A workbook left open by a failed pass is closed unsaved and let go.
 void MappeVerwerfen(ImportContext& ctx);

@@ -19,11 +19,28 @@ bool ImportListeErstellen(ImportContext& ctx) {
           Protokoll(ctx, u"ImportListe kann nicht geoeffnet werden:", listPath);
           return false;
         }
+        std::vector<Text> names;
+        try {
+          names = RuntimeFiles::ListFiles(s.Importverzeichnis);
+        } catch (const RuntimeError&) {
+          // Listed as empty, the folder would pass for one without files.
+          Protokoll(ctx, u"Importordner kann nicht gelesen werden:", s.Importverzeichnis);
+          return false;
+        }
         ctx.files.Open(listPath, OpenMode::Output, s.ListeNr, false);
-        const std::vector<Text> names = RuntimeFiles::ListFiles(s.Importverzeichnis);
-        for (const Text& name : names) ctx.files.PrintZones(s.ListeNr, {name});
+        try {
+          for (const Text& name : names) ctx.files.PrintZones(s.ListeNr, {name});
+          ctx.files.Close(s.ListeNr);
+        } catch (const RuntimeError& e) {
+          try {
+            ctx.files.Close(s.ListeNr);
+          } catch (const RuntimeError&) {
+            // the same failure again
+          }
+          SchreibfehlerMelden(ctx, listPath, e.Number());
+          throw;
+        }
         Protokoll(ctx, u"Importdateien-Liste:", listPath);
-        ctx.files.Close(s.ListeNr);
         s.ListeNr = ctx.files.FreeFile();
         ctx.files.Open(listPath, OpenMode::Input, s.ListeNr, false);
         ctx.summary.filesListed = static_cast<int>(names.size());

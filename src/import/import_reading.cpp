@@ -34,11 +34,21 @@ Text AktuellerImportpfad(const ImportState& s) {
   return s.VerzeichnisImport ? s.Importverzeichnis + s.Importdatei : TrimNull(s.LetzterDialog.lpstrFile.value_or(Text()));
 }
 
+// An export saved as Unicode text reads as garbage in the system code page;
+// without this line only the separator hint would follow.
+void KodierungPruefen(ImportContext& ctx, const Text& header) {
+  const TextView start(header);
+  if (start.starts_with(u"\u00EF\u00BB\u00BF"))
+    Protokoll(ctx, u"Importdatei ist UTF-8-Text (mit BOM), erwartet wird ANSI-Text:", AktuellerImportpfad(ctx.state));
+  else if (start.starts_with(u"\u00FF\u00FE") || start.starts_with(u"\u00FE\u00FF"))
+    Protokoll(ctx, u"Importdatei ist UTF-16-Text, erwartet wird ANSI-Text:", AktuellerImportpfad(ctx.state));
+}
+
 bool ImportdateiOeffnen(ImportContext& ctx) {
   ImportState& s = ctx.state;
+  const Text path = AktuellerImportpfad(s);
   return WithHandler(
       [&] {
-        const Text path = AktuellerImportpfad(s);
         s.ImportNr = ctx.files.FreeFile();
         if (s.ImportNr == 0) {
           Protokoll(ctx, u"Importdatei kann nicht geoeffnet werden:", path);
@@ -49,7 +59,8 @@ bool ImportdateiOeffnen(ImportContext& ctx) {
         return true;
       },
       [&](int number) {
-        Protokoll(ctx, number == 55 ? u"Die Importdatei ist bereits geoeffnet!" : u"Importdatei kann nicht geoeffnet werden!");
+        Protokoll(ctx, number == 55 ? u"Die Importdatei ist bereits geoeffnet!" : u"Importdatei kann nicht geoeffnet werden!",
+                  path);
         return false;
       });
 }
@@ -60,6 +71,7 @@ bool HeaderLesen(ImportContext& ctx) {
   return WithHandler(
       [&] {
         line = ctx.files.LineInput(s.ImportNr);
+        KodierungPruefen(ctx, line);
         if (ctx.files.Eof(s.ImportNr)) {
           Protokoll(ctx, u"Headerzeile konnte nicht gelesen werden!");
           return false;
@@ -77,17 +89,25 @@ bool HeaderLesen(ImportContext& ctx) {
 
 bool DatenzeileLesen(ImportContext& ctx) {
   ImportState& s = ctx.state;
+  // A run of blank lines is one log line, however long it is.
+  long leer = 0;
+  auto leereMelden = [&] {
+    if (leer == 1) Protokoll(ctx, u"Leere Datenzeile uebersprungen.");
+    if (leer > 1) Protokoll(ctx, u"Leere Datenzeilen uebersprungen:", NumberText(leer));
+  };
   for (;;) {
     if (ctx.files.Eof(s.ImportNr)) {
+      leereMelden();
       Protokoll(ctx, u"Letzte Datenzeile wurde verarbeitet.");
       s.WeitereDaten = false;
       return false;
     }
     Text line = ctx.files.LineInput(s.ImportNr);
     if (line.empty()) {
-      Protokoll(ctx, u"Leere Datenzeile uebersprungen.");
+      ++leer;
       continue;
     }
+    leereMelden();
     ZeileSpeichern(s.DatenFelder, line, s);
     Protokoll(ctx, u"Daten gelesen :", line);
     s.WeitereDaten = true;

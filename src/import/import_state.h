@@ -71,6 +71,7 @@ struct PassRecord {
   Text file;
   bool saved = false;
   Text reason, reasonDetail;  // a pass not saved: the last message it logged
+  Text output;  // the workbook it saved
 };
 
 // What a run did, for callers that report an exit status.
@@ -78,6 +79,7 @@ struct RunSummary {
   bool logOpened = false;
   int filesListed = 0;              // list entries (1 in single mode)
   std::vector<PassRecord> passes;  // in the order the loop took them
+  std::vector<Text> unwritten;     // log or list files whose writing failed
 
   int FilesSaved() const;
   int FilesFailed() const { return static_cast<int>(passes.size()) - FilesSaved(); }

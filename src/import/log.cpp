@@ -1,5 +1,7 @@
 // The run's log: named after the chosen file (or IMPORT.LOG), in the host's
 // default folder, one line per step.
+#include <algorithm>
+
 #include "host/runtime_files.h"
 #include "import/handler.h"
 #include "strings/fields.h"
@@ -18,15 +20,30 @@ bool LogDateiOeffnen(ImportContext& ctx) {
         s.Importverzeichnis = path.substr(0, path.size() - logName.size());
         s.StandardPfad = ctx.host.DefaultFilePath();
         s.LogPfad = s.StandardPfad + u"/" + (s.VerzeichnisImport ? Text(u"IMPORT.LOG") : logName);
+        // Opening empties the log: an import file named like it (KATALOG,
+        // PLAN.LOG) in the default folder would be lost.
+        if (RuntimeFiles::SameFile(s.LogPfad, path))
+          Raise(75, "the log would be the import file", u"Die Log-Datei waere die Importdatei selbst.");
+        // One run at a time per default folder, before anything is emptied.
+        try {
+          ctx.files.LockFolder(s.StandardPfad);
+        } catch (const RuntimeError& e) {
+          if (e.Number() == 55) Raise(55, e.what(), u"Ein anderer Import laeuft gerade mit diesem Standardordner.");
+          throw;
+        }
         s.LogNr = ctx.files.FreeFile();
-        if (s.LogNr == 0) return false;
+        if (s.LogNr == 0) {
+          ctx.files.UnlockFolder();
+          return false;
+        }
         ctx.files.Open(s.LogPfad, OpenMode::Output, s.LogNr, true);
         return true;
       },
-      [&](int number) {
+      [&](int number, const Text& reason) {
         s.LogNr = 0;  // nothing to write to
+        ctx.files.UnlockFolder();
         s.Meldung = number == 55 ? u"Die Log-Datei ist bereits geoeffnet!" : u"Log-Ddatei kann nicht geoeffnet werden!";
-        ctx.messages.Show(s.Meldung + s.LogPfad, u"SKOV Import DDC");
+        ctx.messages.Show(s.Meldung + s.LogPfad + (reason.empty() ? Text() : u"\n" + reason), u"SKOV Import DDC");
         return false;
       });
 }
@@ -38,15 +55,30 @@ void LogSchreiben(ImportContext& ctx, const Text& text1, const Text& text2, cons
     const Text joined = text1 + text2;
     ctx.files.PrintZones(nr, {joined, text3});
   } catch (...) {
-    // Writing the log never fails a run.
+    // Writing the log never fails a run; the user is told once.
+    SchreibfehlerMelden(ctx, ctx.state.LogPfad, ErrorNumberOf(std::current_exception()));
   }
 }
 
 void LogDateiSchliessen(ImportContext& ctx) {
   ImportState& s = ctx.state;
-  ctx.files.Close(s.LogNr);
+  try {
+    ctx.files.Close(s.LogNr);
+  } catch (...) {
+    SchreibfehlerMelden(ctx, s.LogPfad, ErrorNumberOf(std::current_exception()));
+  }
+  ctx.files.UnlockFolder();
   s.Meldung = u"Log-Datei: ";
   ctx.messages.Show(s.Meldung + s.LogPfad, u"SKOV Import DDC");
+}
+
+void SchreibfehlerMelden(ImportContext& ctx, const Text& path, int number) {
+  std::vector<Text>& unwritten = ctx.summary.unwritten;
+  if (std::find(unwritten.begin(), unwritten.end(), path) != unwritten.end()) return;
+  unwritten.push_back(path);
+  ctx.messages.Show(u"Datei konnte nicht vollstaendig geschrieben werden: " + path +
+                        (number == 61 ? u"\nKein Speicherplatz mehr (Datentraeger voll oder Dateigroesse begrenzt)." : u""),
+                    u"SKOV Import DDC");
 }
 
 void Protokoll(ImportContext& ctx, const Text& meldung, const Text& detail) {

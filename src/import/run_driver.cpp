@@ -56,7 +56,7 @@ void DateiSchleife(ImportContext& ctx) {
   s.WeitereDateien = true;
   while (s.WeitereDateien) {
     if (!NaechsteImportdatei(ctx)) continue;
-    ctx.summary.passes.push_back({s.Importdatei, false, {}, {}});
+    ctx.summary.passes.push_back({s.Importdatei, false, {}, {}, {}});
     const int index = static_cast<int>(ctx.summary.passes.size());
     if (ctx.progress) ctx.progress(index, ctx.summary.filesListed, s.Importdatei);
     bool saved = false;
@@ -74,7 +74,11 @@ void DateiSchleife(ImportContext& ctx) {
       pass.reason = s.Meldung;
       pass.reasonDetail = s.MeldungDetail;
     }
-    ctx.files.Flush(s.LogNr);
+    try {
+      ctx.files.Flush(s.LogNr);
+    } catch (...) {
+      SchreibfehlerMelden(ctx, s.LogPfad, ErrorNumberOf(std::current_exception()));
+    }
   }
 }
 
@@ -82,6 +86,7 @@ void DateiSchleife(ImportContext& ctx) {
 
 void ImportStarten(ImportContext& ctx) {
   ImportState& s = ctx.state;
+  ctx.summary = RunSummary();
   s.BlattNr = 1;
   ctx.pointer.Set(MousePointer::Hourglass);
   if (!LogDateiOeffnen(ctx)) {

@@ -1,5 +1,7 @@
 // The template workbook bound from the default folder, and the filled one
 // saved next to the import file.
+#include <algorithm>
+
 #include "import/handler.h"
 
 namespace skov {
@@ -35,6 +37,14 @@ bool VorlageOeffnen(ImportContext& ctx) {
       });
 }
 
+// The file the output was first saved from in this run, empty when none.
+Text SchonGeschriebenAus(const ImportContext& ctx, const Text& ausgabe) {
+  const ImportState& s = ctx.state;
+  for (const PassRecord& pass : ctx.summary.passes)
+    if (pass.saved && pass.output == ausgabe) return s.VerzeichnisImport ? s.Importverzeichnis + pass.file : pass.file;
+  return {};
+}
+
 bool MappeSpeichern(ImportContext& ctx) {
   ImportState& s = ctx.state;
   return WithHandler(
@@ -45,19 +55,32 @@ bool MappeSpeichern(ImportContext& ctx) {
         if (s.Importdatei.size() < 4) Raise(5, "import file name shorter than four characters");
         s.Basisname = s.Importdatei.substr(0, s.Importdatei.size() - 4);
         s.Ausgabedatei = s.VerzeichnisImport ? s.Importverzeichnis + s.Basisname + u".XLS" : s.Basisname + u".XLS";
+        // Cutting four characters off a short name can reach into the folder
+        // part: only a named file in the import file's own folder is written.
+        const TextView ordner(s.Importverzeichnis);
+        const TextView name = TextView(s.Ausgabedatei).substr(std::min(ordner.size(), s.Ausgabedatei.size()));
+        if (!TextView(s.Ausgabedatei).starts_with(ordner) || name.find(u'/') != TextView::npos)
+          Raise(1004, "output outside the import folder", u"Die Ausgabedatei laege nicht im Ordner der Importdatei:" + s.Importverzeichnis);
+        if (name == u".XLS") Raise(1004, "output without a name", u"Die Ausgabedatei haette keinen Namen vor .XLS.");
+        // PLAN.TXT and PLAN.CSV both give PLAN.XLS: the later one would replace the earlier.
+        if (const Text erste = SchonGeschriebenAus(ctx, s.Ausgabedatei); !erste.empty())
+          Raise(1004, "output already written in this run", u"In diesem Lauf schon geschrieben aus:" + erste);
         // An import file whose name ends in .XLS would be replaced by its own
         // workbook; the file is open for reading, so saving over it is refused.
-        if (ctx.files.HoldsOpen(s.Ausgabedatei)) Raise(1004, "output is the open import file");
+        if (ctx.files.HoldsOpen(s.Ausgabedatei))
+          Raise(1004, "output is the open import file", u"Die Ausgabedatei waere die Importdatei selbst.");
         s.Mappe->SaveAs(s.Ausgabedatei);
+        if (!ctx.summary.passes.empty()) ctx.summary.passes.back().output = s.Ausgabedatei;
         Protokoll(ctx, u"Neue Excel-Datei:", s.Ausgabedatei);
         s.Mappe->Close(false);
         s.Mappe.reset();
         return true;
       },
-      [&](int number) {
-        if (number == 1004)
+      [&](int number, const Text& reason) {
+        if (number == 1004) {
           Protokoll(ctx, s.Ausgabedatei + u" :", u"Kein Zugriff auf diese Datei moeglich.");
-        else
+          if (!reason.empty()) Protokoll(ctx, reason);
+        } else
           Protokoll(ctx, s.Zeichnungsname + u".XLS :", u"Exceldatei kann nicht geschrieben werden.");
         return false;
       });

@@ -47,9 +47,18 @@ TEST_F(FolderRun, ImportFolderIsTheDefaultFolder) {
   WriteFile(Std("A.TXT"), Drawing(1));
   Choose(Std("A.TXT"));
   Start();
-  EXPECT_TRUE(LogHas("IMPORT.LOG", "Die Importdatei ist bereits geoeffnet!"));
+  EXPECT_TRUE(LogHas("IMPORT.LOG", "Die Importdatei ist bereits geoeffnet!" + Std("IMPORT.LOG")));
   EXPECT_TRUE(LogHas("IMPORT.LOG", "Neue Excel-Datei:" + Std("A.XLS")));
   EXPECT_EQ(files.FreeFile(), 1);
+}
+
+TEST_F(FolderRun, FolderThatCannotBeListedIsNamed) {
+  state.VerzeichnisImport = true;
+  Choose(Imp("A.TXT"));
+  std::filesystem::remove_all(dir / "imp");
+  Start();
+  const auto log = LogLines("IMPORT.LOG");
+  EXPECT_EQ(log, (std::vector<std::string>{"Importordner kann nicht gelesen werden:" + Imp("")}));
 }
 
 TEST_F(FolderRun, DrawingNameDoesNotCarryOverToTheNextFile) {
@@ -69,7 +78,9 @@ TEST_F(FolderRun, ShortNamesFailAtTheOutputName) {
   Choose(Imp("abc"));
   Start();
   EXPECT_TRUE(LogHas("IMPORT.LOG", "ZX.XLS :Exceldatei kann nicht geschrieben werden."));
-  EXPECT_EQ(host.log.saved.count(FromUtf8(Imp(".XLS"))), 1u);
+  EXPECT_TRUE(LogHas("IMPORT.LOG", Imp(".XLS") + " :Kein Zugriff auf diese Datei moeglich."));
+  EXPECT_TRUE(LogHas("IMPORT.LOG", "Die Ausgabedatei haette keinen Namen vor .XLS."));
+  EXPECT_TRUE(host.log.saved.empty());
 }
 
 using CellMap = ImportRun;
@@ -136,6 +147,16 @@ TEST_F(Fields, NoValueOfAnEarlierLineSurvives) {
     for (int col = 0; col < 3; ++col) EXPECT_EQ(Cell(cells, 1, 11 + r, 5 + col), rows[r][col]) << "row " << 11 + r;
   EXPECT_EQ(Cell(cells, 1, 15, 5), u"<none>") << "the blank line made no row";
   EXPECT_TRUE(LogHas("S.LOG", "Leere Datenzeile uebersprungen."));
+}
+
+TEST_F(Fields, EachRunOfBlankLinesIsLoggedOnce) {
+  RunSingle("B.TXT", Lines({"ZNAME;1", "Z;a", "", "", "", "Z;b", "", "Z;c", "", ""}));
+  std::vector<std::string> blank;
+  for (const auto& line : LogLines("B.LOG"))
+    if (line.rfind("Leere", 0) == 0 || line.rfind("Daten gelesen", 0) == 0) blank.push_back(line);
+  EXPECT_EQ(blank, (std::vector<std::string>{"Daten gelesen :Z;a", "Leere Datenzeilen uebersprungen: 3", "Daten gelesen :Z;b",
+                                             "Leere Datenzeile uebersprungen.", "Daten gelesen :Z;c",
+                                             "Leere Datenzeilen uebersprungen: 2"}));
 }
 
 TEST_F(Fields, SeparatorSettings) {

@@ -1,4 +1,7 @@
 // Whole runs through ImportStarten: the log's bytes, sheets and rows, failures.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 
 #include "run_fixture.h"
@@ -105,20 +108,25 @@ TEST_F(ImportRunTest, FailuresAreLoggedAndNothingPartialIsSaved) {
   std::string wide;
   for (int i = 0; i < 201; ++i) wide += "F" + std::to_string(i) + ";";
   wide += "X";
+  std::string utf16 = "\xFF\xFE";
+  for (char ch : Drawing(1)) utf16 += std::string{ch, '\0'};
   struct Case {
     const char* name;
-    std::string content;  // "-" for no file at all
+    std::string content;  // "-" for no file at all, "/" for a folder of that name
     HostScript script;
     bool removeTemplate;
     std::vector<std::string> log;  // "@" stands for the import file's path
     bool saved;
   };
   const Case cases[] = {
-      {"MISSING.TXT", "-", {}, false, {"Importdatei kann nicht geoeffnet werden!"}, false},
+      {"MISSING.TXT", "-", {}, false, {"Importdatei kann nicht geoeffnet werden!@"}, false},
+      {"FOLDER.TXT", "/", {}, false, {"Importdatei kann nicht geoeffnet werden!@"}, false},
+      {"BOM8.TXT", "\xEF\xBB\xBF" + Drawing(1), {}, false, {"Importdatei ist UTF-8-Text (mit BOM), erwartet wird ANSI-Text:@", "Zeichnungsname konnte nicht ermittelt werden.Ueberpruefen Sie auch die Trennzeichen!"}, false},
+      {"BOM16.TXT", utf16, {}, false, {"Importdatei ist UTF-16-Text, erwartet wird ANSI-Text:@"}, false},
       {"EMPTY.TXT", "", {}, false, {"Importdatei geoeffnet:@", "Header konnte nicht gelesen werden!", "Headerzeile konnte nicht gelesen werden."}, false},
       {"HEAD.TXT", "ZNAME;1\r\n", {}, false, {"Headerzeile konnte nicht gelesen werden!", "Headerzeile konnte nicht gelesen werden."}, false},
       {"WIDE.TXT", wide + "\r\nZ\r\n", {}, false, {"Header konnte nicht gelesen werden!" + wide, "Headerzeile konnte nicht gelesen werden."}, false},
-      {"BLANKS.TXT", "ZNAME\r\n\r\n\r\n", {}, false, {"Leere Datenzeile uebersprungen.", "Leere Datenzeile uebersprungen.", "Letzte Datenzeile wurde verarbeitet.", "Die erste Datenzeile konnte nicht gelesen werden."}, false},
+      {"BLANKS.TXT", "ZNAME\r\n\r\n\r\n", {}, false, {"Leere Datenzeilen uebersprungen: 2", "Letzte Datenzeile wurde verarbeitet.", "Die erste Datenzeile konnte nicht gelesen werden."}, false},
       {"NOZ.TXT", "PROJEKT1;1\r\nP;x\r\n", {}, false, {"Zeichnungsname konnte nicht ermittelt werden.Ueberpruefen Sie auch die Trennzeichen!"}, false},
       {"EMPTYZ.TXT", "ZNAME;1\r\n;x\r\n", {}, false, {"Zeichnungsname:", "Zeichnungsname konnte nicht ermittelt werden.Ueberpruefen Sie auch die Trennzeichen!"}, false},
       {"COMMA.TXT", "ZNAME,1\r\nZ,x\r\n", {}, false, {"Zeichnungsname konnte nicht ermittelt werden.Ueberpruefen Sie auch die Trennzeichen!"}, false},
@@ -147,7 +155,8 @@ TEST_F(ImportRunTest, FailuresAreLoggedAndNothingPartialIsSaved) {
     std::filesystem::create_directories(scratch / "imp");
     if (!c.removeTemplate) WriteFile(scratch / "std/SKOV_IMPORT.XLS", "template");
     const std::string path = scratch / (std::string("imp/") + c.name);
-    if (c.content != "-") WriteFile(path, c.content);
+    if (c.content == "/") std::filesystem::create_directories(path);
+    else if (c.content != "-") WriteFile(path, c.content);
     s.LetzterDialog = RecordForChosenFile(FromUtf8(path));
     s.Importdatei = FromUtf8(path);
     ImportStarten(run);
@@ -184,34 +193,53 @@ TEST_F(ImportRunTest, FailuresAreLoggedAndNothingPartialIsSaved) {
 }
 
 TEST_F(ImportRunTest, LogCannotBeOpened) {
+  enum class Setup { None, NoDefaultFolder, HoldLogOpen, LogLinksToImportFile, LogIsFifo, OtherRunHoldsFolder };
   struct Case {
-    std::string chosen;
-    bool removeDefaultFolder;
-    bool holdLogOpen;
-    std::string first;  // first message, "@" = the log path
+    std::string chosen;  // under the scratch folder
+    Setup setup;
+    std::string first;   // first message, "@" = the log path
+    std::string log;     // the log path, under the scratch folder
   };
+  const std::string other = "Log der anderen Ausfuehrung\r\n";
   const Case cases[] = {
-      {"PLAN.TXT", true, false, "Log-Ddatei kann nicht geoeffnet werden!@"},
-      {"PLAN.TXT", false, true, "Die Log-Datei ist bereits geoeffnet!@"},
-      {"ab", false, false, "Log-Ddatei kann nicht geoeffnet werden!"},
+      {"imp/PLAN.TXT", Setup::NoDefaultFolder, "Log-Ddatei kann nicht geoeffnet werden!@", "std/PLAN.LOG"},
+      {"imp/PLAN.TXT", Setup::HoldLogOpen, "Die Log-Datei ist bereits geoeffnet!@", "std/PLAN.LOG"},
+      {"imp/ab", Setup::None, "Log-Ddatei kann nicht geoeffnet werden!", ""},
+      // The log would be emptied over the import file itself.
+      {"std/KATALOG", Setup::None, "Log-Ddatei kann nicht geoeffnet werden!@\nDie Log-Datei waere die Importdatei selbst.", "std/KATALOG"},
+      {"std/PLAN.LOG", Setup::None, "Log-Ddatei kann nicht geoeffnet werden!@\nDie Log-Datei waere die Importdatei selbst.", "std/PLAN.LOG"},
+      {"imp/PLAN.TXT", Setup::LogLinksToImportFile, "Log-Ddatei kann nicht geoeffnet werden!@\nDie Log-Datei waere die Importdatei selbst.", "std/PLAN.LOG"},
+      {"imp/PLAN.TXT", Setup::LogIsFifo, "Log-Ddatei kann nicht geoeffnet werden!@", "std/PLAN.LOG"},
+      {"imp/PLAN.TXT", Setup::OtherRunHoldsFolder, "Die Log-Datei ist bereits geoeffnet!@\nEin anderer Import laeuft gerade mit diesem Standardordner.", "std/PLAN.LOG"},
   };
+  ::alarm(60);  // a log opened on a FIFO would block
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.chosen);
+    SCOPED_TRACE(c.chosen + " " + std::to_string(static_cast<int>(c.setup)));
     TempDir scratch;
     std::filesystem::create_directories(scratch / "imp");
-    if (!c.removeDefaultFolder) std::filesystem::create_directories(scratch / "std");
+    if (c.setup != Setup::NoDefaultFolder) std::filesystem::create_directories(scratch / "std");
     RecordingHost h(FromUtf8(scratch / "std"));
     RecordingMessages m;
     RecordingPointer p;
     RuntimeFiles f;
     ImportState s;
     ImportContext run{s, h, m, p, f, {}, {}};
-    const std::string path = scratch / ("imp/" + c.chosen);
-    WriteFile(path, Drawing(1));
+    const std::string path = scratch / c.chosen;
+    const std::string content = Drawing(1);
+    WriteFile(path, content);
     s.LetzterDialog = RecordForChosenFile(FromUtf8(path));
     s.Importdatei = FromUtf8(path);
-    const std::string logPath = scratch / "std/PLAN.LOG";
-    if (c.holdLogOpen) f.Open(FromUtf8(logPath), OpenMode::Output, 7, true);
+    const std::string logPath = scratch / c.log;
+    RuntimeFiles otherRun;
+    if (c.setup == Setup::HoldLogOpen) f.Open(FromUtf8(logPath), OpenMode::Output, 7, true);
+    if (c.setup == Setup::LogLinksToImportFile) std::filesystem::create_symlink(path, logPath);
+    if (c.setup == Setup::LogIsFifo) {
+      ASSERT_EQ(::mkfifo(logPath.c_str(), 0600), 0);
+    }
+    if (c.setup == Setup::OtherRunHoldsFolder) {
+      WriteFile(logPath, other);
+      otherRun.LockFolder(FromUtf8(scratch / "std"));
+    }
     ImportStarten(run);
     std::string first = c.first;
     if (auto at = first.find('@'); at != std::string::npos) first.replace(at, 1, logPath);
@@ -220,31 +248,62 @@ TEST_F(ImportRunTest, LogCannotBeOpened) {
     EXPECT_EQ(m.shown[1], std::make_pair(Text(u"Die Log-Datei läßt sich nicht öffnen!"), Text(u"SKOV_Import")));
     EXPECT_TRUE(h.log.calls.empty()) << "nothing imported";
     EXPECT_FALSE(run.summary.logOpened);
+    EXPECT_EQ(ReadFile(path), content);
+    if (c.setup == Setup::OtherRunHoldsFolder) {
+      EXPECT_EQ(ReadFile(logPath), other);
+    }
   }
+  ::alarm(0);
 }
 
 TEST_F(ImportRunTest, LogAndOutputNames) {
   struct Case {
     const char* chosen;
     const char* log;
-    const char* output;  // empty: the save fails by the name's length
+    std::string output;
+    const char* refusal;  // the reason line when the output is refused
   };
   const Case cases[] = {
-      {"PLAN.TXT", "PLAN.LOG", "PLAN.XLS"},
-      {"PLAN.txt", "PLAN.LOG", "PLAN.XLS"},
-      {"PLAN", "PLOG", ".XLS"},
-      {"PLAN.CSV1", "PLAN.CLOG", "PLAN..XLS"},
-      {"DATEN.CSV1", "DATEN.CLOG", "DATEN..XLS"},
+      {"PLAN.TXT", "PLAN.LOG", Imp("PLAN.XLS"), nullptr},
+      {"PLAN.txt", "PLAN.LOG", Imp("PLAN.XLS"), nullptr},
+      {"PLAN.CSV1", "PLAN.CLOG", Imp("PLAN..XLS"), nullptr},
+      {"DATEN.CSV1", "DATEN.CLOG", Imp("DATEN..XLS"), nullptr},
+      {"PLAN", "PLOG", Imp(".XLS"), "Die Ausgabedatei haette keinen Namen vor .XLS."},
+      {"L01", "LOG", dir.str() + "/imp.XLS", "Die Ausgabedatei laege nicht im Ordner der Importdatei:"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.chosen);
     host.log = {};
     RunSingle(c.chosen, Drawing(1));
-    EXPECT_TRUE(std::filesystem::exists(Std(c.log)));
+    EXPECT_TRUE(std::filesystem::exists(Std(c.log))) << (messages.shown.empty() ? "" : ToUtf8(messages.shown[0].first));
     EXPECT_EQ(state.Importverzeichnis, FromUtf8(dir.str() + "/imp/"));
-    EXPECT_TRUE(LogHas(c.log, "Neue Excel-Datei:" + Imp(c.output)));
-    EXPECT_EQ(host.log.saved.count(FromUtf8(Imp(c.output))), 1u);
+    if (!c.refusal) {
+      EXPECT_TRUE(LogHas(c.log, "Neue Excel-Datei:" + c.output));
+      EXPECT_EQ(host.log.saved.count(FromUtf8(c.output)), 1u);
+      continue;
+    }
+    const auto log = LogLines(c.log);
+    const auto at = std::find(log.begin(), log.end(), c.output + " :Kein Zugriff auf diese Datei moeglich.");
+    ASSERT_NE(at, log.end()) << Joined(log);
+    ASSERT_NE(at + 1, log.end());
+    EXPECT_EQ((at + 1)->rfind(c.refusal, 0), 0u) << *(at + 1);
+    EXPECT_TRUE(host.log.saved.empty());
+    EXPECT_FALSE(std::filesystem::exists(c.output));
   }
+}
+
+TEST_F(ImportRunTest, AnOutputOfThisRunIsNeverReplaced) {
+  state.VerzeichnisImport = true;
+  WriteFile(Imp("PLAN.CSV"), Drawing(1));
+  WriteFile(Imp("PLAN.TXT"), Drawing(2));
+  Choose(Imp("PLAN.TXT"));
+  Start();
+  const auto log = LogLines("IMPORT.LOG");
+  EXPECT_EQ(std::count(log.begin(), log.end(), "Neue Excel-Datei:" + Imp("PLAN.XLS")), 1);
+  EXPECT_TRUE(InOrder(log, {Imp("PLAN.XLS") + " :Kein Zugriff auf diese Datei moeglich.",
+                            "In diesem Lauf schon geschrieben aus:" + Imp("PLAN.CSV")}))
+      << Joined(log);
+  EXPECT_EQ(Cell(Saved(Imp("PLAN.XLS")), 1, 12, 5), u"<none>") << "still the workbook of PLAN.CSV";
 }
 
 }  // namespace
