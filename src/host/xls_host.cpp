@@ -2,13 +2,16 @@
 // through the workbook engine and saves them atomically under a new name.
 #include "host/xls_host.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -79,10 +82,9 @@ class Fd {
   Fd(const Fd&) = delete;
   Fd& operator=(const Fd&) = delete;
   int get() const { return fd_; }
-  int release() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
+  void reset(int fd) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = fd;
   }
 
  private:
@@ -117,17 +119,28 @@ std::shared_ptr<const ParsedFile> ParseFile(const std::string& path, const FileK
   return f;
 }
 
+// A save's temporary file: a short name, so that a target name of any
+// allowed length fits beside it, and one that a later save recognises.
+constexpr char kTempPrefix[] = ".skov-import-";
+constexpr size_t kTempSuffix = 6;
+
+[[noreturn]] void SaveFailed(const std::string& what, int err) {
+  if (err == ENOSPC || err == EDQUOT || err == EFBIG)
+    Raise(kRefused, what + ": " + std::strerror(err), u"Kein Speicherplatz mehr (Datentraeger voll oder Dateigroesse begrenzt).");
+  Raise(kRefused, what + ": " + std::strerror(err));
+}
+
 void WriteAll(int fd, const uint8_t* p, size_t n) {
   while (n) {
     ssize_t w = ::write(fd, p, n);
     if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) Raise(kRefused, std::string("cannot write the workbook: ") + std::strerror(errno ? errno : ENOSPC));
+    if (w <= 0) SaveFailed("cannot write the workbook", w < 0 ? errno : ENOSPC);
     p += w;
     n -= static_cast<size_t>(w);
   }
 }
 
-// What a newly created file gets (mkstemp's are 0600): read once, since
+// What a newly created file gets (temporary ones are 0600): read once, since
 // the process never changes its umask.
 mode_t NewFileMode() {
   static const mode_t mode = [] {
@@ -138,26 +151,105 @@ mode_t NewFileMode() {
   return mode;
 }
 
-// Temporary file in the target's folder, flushed, then renamed over the
-// target: a failed save leaves neither a half-written workbook nor a lost one.
-void WriteFileAtomically(const std::string& target, const std::vector<uint8_t>& bytes) {
-  std::filesystem::path p(target);
-  std::string folder = p.has_parent_path() ? p.parent_path().string() : std::string(".");
-  std::string temp = folder + "/." + p.filename().string() + ".XXXXXX";
-  Fd fd(::mkstemp(temp.data()));
-  if (fd.get() < 0) Raise(kRefused, "cannot create a file in " + folder + ": " + std::strerror(errno));
+// The workbook's bytes on disk, with the mode a new file gets.
+void Fill(int fd, const std::vector<uint8_t>& bytes) {
+  WriteAll(fd, bytes.data(), bytes.size());
+  if (::fdatasync(fd) != 0) SaveFailed("cannot flush the workbook", errno);
+  if (::fchmod(fd, NewFileMode()) != 0) Raise(kRefused, std::string("cannot set file mode: ") + std::strerror(errno));
+}
+
+std::string TempName(const std::string& folder) {
+  static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  static std::random_device random;
+  std::string name = folder + "/" + kTempPrefix;
+  for (size_t i = 0; i < kTempSuffix; ++i) name += kLetters[random() % (sizeof kLetters - 1)];
+  return name;
+}
+
+bool SameInode(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+// Each save holds a lock on its temporary file, so a temporary file that
+// nobody holds was left by a save that died; it is removed. So are the
+// ".NAME.XLS.XXXXXX" files earlier versions left for this very target,
+// which is about to be replaced anyway.
+void RemoveLeftovers(const std::string& folder, const std::string& targetName) {
+  DIR* dir = ::opendir(folder.c_str());
+  if (!dir) return;
+  const std::string legacy = "." + targetName + ".";
+  const std::string prefix = kTempPrefix;
+  while (dirent* e = ::readdir(dir)) {
+    const std::string name = e->d_name;
+    const bool ours = name.size() == prefix.size() + kTempSuffix && name.rfind(prefix, 0) == 0;
+    const bool old = name.size() == legacy.size() + kTempSuffix && name.rfind(legacy, 0) == 0;
+    if (!ours && !old) continue;
+    const std::string path = folder + "/" + name;
+    Fd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat held {}, now {};
+    if (fd.get() < 0 || ::fstat(fd.get(), &held) != 0 || !S_ISREG(held.st_mode)) continue;
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) continue;  // a save in progress
+    // Renamed into place meanwhile: the name is gone or another file's.
+    if (::lstat(path.c_str(), &now) != 0 || !SameInode(held, now)) continue;
+    ::unlink(path.c_str());
+  }
+  ::closedir(dir);
+}
+
+// The filled, locked file given a temporary name; unnamed until then where
+// the file system allows (O_TMPFILE), so that a crash while writing leaves
+// nothing. False when it cannot be named that way.
+bool WriteUnnamed(const std::string& folder, const std::vector<uint8_t>& bytes, Fd& fd, std::string& temp) {
+  fd.reset(::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+  if (fd.get() < 0) {
+    if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) return false;
+    SaveFailed("cannot create a file in " + folder, errno);
+  }
+  ::flock(fd.get(), LOCK_EX);
+  Fill(fd.get(), bytes);
+  const std::string self = "/proc/self/fd/" + std::to_string(fd.get());
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    temp = TempName(folder);
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
+    if (errno != EEXIST) break;
+  }
+  fd.reset(-1);
+  return false;
+}
+
+// The fallback: a named temporary file, locked at once, then filled.
+void WriteNamed(const std::string& folder, const std::vector<uint8_t>& bytes, Fd& fd, std::string& temp) {
+  for (;;) {
+    temp = folder + "/" + kTempPrefix + std::string(kTempSuffix, 'X');
+    fd.reset(::mkstemp(temp.data()));
+    if (fd.get() < 0) SaveFailed("cannot create a file in " + folder, errno);
+    ::flock(fd.get(), LOCK_EX);
+    // A concurrent save may have taken it for a leftover before the lock.
+    struct stat held {}, now {};
+    if (::fstat(fd.get(), &held) == 0 && ::lstat(temp.c_str(), &now) == 0 && SameInode(held, now)) break;
+  }
   try {
-    WriteAll(fd.get(), bytes.data(), bytes.size());
-    if (::fdatasync(fd.get()) != 0) Raise(kRefused, std::string("cannot flush the workbook: ") + std::strerror(errno));
-    if (::fchmod(fd.get(), NewFileMode()) != 0) Raise(kRefused, std::string("cannot set file mode: ") + std::strerror(errno));
-    if (::close(fd.release()) != 0) Raise(kRefused, std::string("cannot close the workbook: ") + std::strerror(errno));
-    if (::rename(temp.c_str(), target.c_str()) != 0) {
-      Raise(kRefused, "cannot replace " + target + ": " + std::strerror(errno));
-    }
+    Fill(fd.get(), bytes);
   } catch (...) {
     ::unlink(temp.c_str());
     throw;
   }
+}
+
+// Written beside the target, flushed, then renamed over it: a failed save
+// leaves neither a half-written workbook nor a lost one, and a crash at
+// most a locked temporary file that the next save there removes.
+void WriteFileAtomically(const std::string& target, const std::vector<uint8_t>& bytes) {
+  std::filesystem::path p(target);
+  std::string folder = p.has_parent_path() ? p.parent_path().string() : std::string(".");
+  RemoveLeftovers(folder, p.filename().string());
+  Fd fd(-1);
+  std::string temp;
+  if (!WriteUnnamed(folder, bytes, fd, temp)) WriteNamed(folder, bytes, fd, temp);
+  if (::rename(temp.c_str(), target.c_str()) != 0) {
+    const int err = errno;
+    ::unlink(temp.c_str());
+    Raise(kRefused, "cannot replace " + target + ": " + std::strerror(err));
+  }
+  fd.reset(-1);  // the data is on disk since Fill; only now the lock goes
   int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir >= 0) {
     ::fsync(dir);
@@ -239,7 +331,8 @@ class XlsHost : public SpreadsheetHost {
 
   std::unique_ptr<Workbook> BindToFile(const Text& path) override {
     std::string p = ToUtf8(path);
-    Fd fd(::open(p.c_str(), O_RDONLY | O_CLOEXEC));
+    // Non-blocking, so that a FIFO fails at the regular-file test below.
+    Fd fd(::open(p.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (fd.get() < 0) {
       int e = errno;
       if (e == EACCES || e == EPERM) Raise(kRefused, "no access to " + p);

@@ -3,13 +3,16 @@
 #include "support/error_of.h"
 #include "host/xls_host.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <set>
 
 #include "strings/runtime_error.h"
 #include "support/temp_dir.h"
@@ -219,6 +222,11 @@ TEST(XlsHost, BindingFailuresAreNotRefusals) {
   // A folder in place of the file.
   fs::create_directory(dir / "ORDNER.XLS");
   EXPECT_EQ(ErrorOf([&] { MakeXlsHost(u"/")->BindToFile(FromUtf8(dir / "ORDNER.XLS")); }), 432);
+  // A FIFO fails at once instead of waiting for a writer.
+  ASSERT_EQ(::mkfifo((dir / "FIFO.XLS").c_str(), 0600), 0);
+  ::alarm(30);
+  EXPECT_EQ(ErrorOf([&] { MakeXlsHost(u"/")->BindToFile(FromUtf8(dir / "FIFO.XLS")); }), 432);
+  ::alarm(0);
   // Unreadable for permission: the host refuses (root reads everything).
   if (::geteuid() != 0) {
     WriteFile(dir / "GESPERRT.XLS", good);
@@ -288,6 +296,44 @@ TEST(XlsHost, ExistingOutputReplacedWithANormalFileMode) {
   auto again = host->BindToFile(FromUtf8(dir / "SKOV_IMPORT.XLS"));
   again->SaveAs(FromUtf8(dir / "ZWEI.XLS"));
   EXPECT_EQ(ReadFile(dir / "ZWEI.XLS"), ReadFile(dir / "SKOV_IMPORT.XLS"));
+}
+
+TEST(XlsHost, SavesLeaveNoTemporaryFilesAndRemoveThoseOfCrashedSaves) {
+  TempDir dir;
+  fs::copy_file(Fixture("xlwt_template.xls"), dir / "SKOV_IMPORT.XLS");
+  struct Leftover {
+    const char* name;
+    bool locked;  // held by a save still running
+    bool stays;
+  } leftovers[] = {
+      {".skov-import-AbC123", false, false},  // a crashed save
+      {".skov-import-Lock12", true, true},
+      {".ANLAGE.XLS.x1Y2z3", false, false},    // an earlier version's, for this target
+      {".OTHER.XLS.abcdef", false, true},      // an earlier version's, for another target
+      {".skov-import-notours", false, true},
+  };
+  std::vector<int> held;
+  for (const Leftover& l : leftovers) {
+    WriteFile(dir / l.name, "halb");
+    if (l.locked) {
+      held.push_back(::open((dir / l.name).c_str(), O_RDONLY | O_CLOEXEC));
+      ASSERT_EQ(::flock(held.back(), LOCK_EX), 0);
+    }
+  }
+  const std::string longName = std::string(251, 'A') + ".XLS";  // the longest a file name may be
+  auto host = MakeXlsHost(FromUtf8(dir.str()));
+  for (const std::string& target : {std::string("ANLAGE.XLS"), longName}) {
+    auto wb = host->BindToFile(FromUtf8(dir / "SKOV_IMPORT.XLS"));
+    wb->WriteCell(1, 11, 5, u"neu");
+    EXPECT_EQ(ErrorOf([&] { wb->SaveAs(FromUtf8(dir / target)); }), 0) << target.size();
+  }
+  for (int fd : held) ::close(fd);
+  std::set<std::string> names;
+  for (const auto& e : fs::directory_iterator(dir.path())) names.insert(e.path().filename().string());
+  std::set<std::string> expected = {"SKOV_IMPORT.XLS", "ANLAGE.XLS", longName};
+  for (const Leftover& l : leftovers)
+    if (l.stays) expected.insert(l.name);
+  EXPECT_EQ(names, expected);
 }
 
 TEST(XlsHost, ClosedWorkbookLeavesItsFileAndTakesNoMoreCalls) {
