@@ -1,10 +1,40 @@
 // The documents folder as the desktop's user-dirs.dirs names it.
 #include "app/batch_folder.h"
 
-#include <fstream>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <sstream>
 
 namespace skov {
+namespace {
+
+// Only a regular file is read, and only its start: a FIFO or a device in its
+// place would block the start or never end.
+bool ReadRegularFile(const std::string& path, std::string& content) {
+  constexpr size_t kEnough = size_t{1} << 16;  // the file holds a few lines
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st {};
+  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  content.clear();
+  char chunk[4096];
+  while (ok && content.size() < kEnough) {
+    const ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = n == 0;
+      break;
+    }
+    content.append(chunk, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  return ok;
+}
+
+}  // namespace
 
 std::string DocumentsDirFromUserDirs(const std::string& content, const std::string& home) {
   std::istringstream in(content);
@@ -47,11 +77,9 @@ std::string DocumentsFolder(const EnvLookup& env) {
   std::string config = configVar && configVar[0] == '/' ? std::string(configVar) : std::string();
   if (config.empty() && !home.empty()) config = home + "/.config";
   if (!config.empty()) {
-    std::ifstream file(WithoutTrailingSlash(config) + "/user-dirs.dirs");
-    if (file) {
-      std::ostringstream content;
-      content << file.rdbuf();
-      std::string dir = DocumentsDirFromUserDirs(content.str(), home);
+    std::string content;
+    if (ReadRegularFile(WithoutTrailingSlash(config) + "/user-dirs.dirs", content)) {
+      std::string dir = DocumentsDirFromUserDirs(content, home);
       if (!dir.empty()) return dir;
     }
   }

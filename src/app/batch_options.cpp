@@ -119,7 +119,8 @@ Rueckgabewert:
   1  eine Datei schlug fehl oder wurde uebersprungen (das Protokoll sagt,
      welche), oder es wurde nichts gespeichert
   2  falscher Aufruf, Importdatei oder Standardordner nicht vorhanden, oder
-     das Protokoll laesst sich nicht oeffnen
+     das Protokoll laesst sich nicht oeffnen, oder Protokoll oder Liste
+     liessen sich nicht vollstaendig schreiben
 Im Ordnermodus werden alle Dateien des Ordners versucht. Dateien mit der
 Endung .XLS, .LOG oder .LST (fruehere Ergebnisse, Protokolle, Listen) werden
 dabei protokolliert, zaehlen aber nur mit, wenn sie gespeichert werden.

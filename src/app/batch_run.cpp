@@ -49,7 +49,7 @@ std::string BaseName(const std::string& path) {
 }  // namespace
 
 int ExitStatusFor(const RunOutcome& outcome) {
-  if (!outcome.logOpened) return 2;
+  if (!outcome.logOpened || outcome.writeFailed) return 2;
   if (static_cast<int>(outcome.passes.size()) < outcome.listed) return 1;
   bool anySaved = false;
   for (const PassResult& pass : outcome.passes) {
@@ -91,7 +91,10 @@ int BatchMain(const std::vector<std::string>& args, const EnvLookup& env, std::o
   // The file dialog only ever answers with an existing file.
   const std::string importFile = FullPath(o.importFile);
   if (!fs::is_regular_file(importFile, ec)) {
-    err << "skov-import: Die Importdatei existiert nicht: " << importFile << '\n';
+    const char* what = fs::is_directory(importFile, ec) ? "ist ein Ordner"
+                       : fs::exists(importFile, ec)     ? "ist keine gewoehnliche Datei"
+                                                         : "existiert nicht";
+    err << "skov-import: Die Importdatei " << what << ": " << importFile << '\n';
     return 2;
   }
   const std::string templatePath = folder + "/SKOV_IMPORT.XLS";
@@ -126,6 +129,7 @@ int BatchMain(const std::vector<std::string>& args, const EnvLookup& env, std::o
   for (const PassRecord& pass : ctx.summary.passes) outcome.passes.push_back({ToUtf8(pass.file), pass.saved});
   outcome.logOpened = ctx.summary.logOpened;
   outcome.listed = ctx.summary.filesListed;
+  outcome.writeFailed = !ctx.summary.unwritten.empty();
   return ExitStatusFor(outcome);
 }
 

@@ -21,6 +21,7 @@ struct RunOutcome {
   bool folderMode = false;
   int listed = 0;
   std::vector<PassResult> passes;
+  bool writeFailed = false;  // the log or the list could not be written
 };
 
 // 0 every counted file saved, 1 a counted file failed or nothing was saved,
