@@ -347,10 +347,10 @@ def substreams(records, report):
 def check_bof(subs, report):
     if not subs or subs[0][1] != WORKBOOK_GLOBALS:
         report.add("biff.nesting", "globals", "the stream does not start with the workbook globals")
-    for pos, kind, recs in subs:
+    for n, (pos, kind, recs) in enumerate(subs):
         body = recs[0][2]
         if len(body) < 16 or u16(body, 0) != 0x0600:
-            report.add("biff.bof", "%d" % pos, "BOF at %d is not BIFF8 (%d bytes)" % (pos, len(body)))
+            report.add("biff.bof", "substream %d" % n, "BOF at %d is not BIFF8 (%d bytes)" % (pos, len(body)))
 
 
 def check_boundsheets(subs, report):

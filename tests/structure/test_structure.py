@@ -23,6 +23,10 @@ TEMPLATE_QUIRKS = {
     "xlwt_empty.xls": {"xf.colinfo": 260},
     # No ROW records, MERGEDCELLS amid the cells, SST records cut at 8208 bytes.
     "writeexcel_template.xls": {"row.missing": 6, "order.after": 5, "sst.fill": 2},
+    "poi_1900DateWindowing.xls": {"cfb.fat": 1},  # a FAT sector marked as a chain's end
+    # A stray substream, cells out of order and without ROW records or DIMENSIONS, and more.
+    "poi_53984.xls": {"cfb.header": 1, "biff.boundsheet": 1, "cell.order": 1, "xf.colinfo": 8, "row.missing": 1,
+                      "dimensions.missing": 1, "order.before": 1, "sst.count": 1},
 }
 
 
