@@ -82,6 +82,8 @@ class RecordWriter {
     hdr_ = out_.size();
     PutRecordHeader(out_, type, 0);
   }
+  // Goes on filling the record whose header is at `hdr`, the last one in `out`.
+  void Resume(size_t hdr) { hdr_ = hdr; }
   void End() { Put16(&out_[hdr_ + 2], static_cast<uint16_t>(out_.size() - hdr_ - 4)); }
   void Next() {
     End();
@@ -175,24 +177,18 @@ std::u16string_view StringPool::Store(std::u16string_view value) {
 
 namespace {
 
-void AppendSstStrings(std::vector<uint8_t>& out, std::span<const std::u16string_view> strings, const uint32_t* header,
-                      std::vector<SstStart>* starts) {
-  RecordWriter w(out);
-  if (header) {
-    w.Begin(rec::kSst);
-    size_t at = out.size();
-    out.resize(at + sst::kStrings);
-    Put32(&out[at + sst::kTotal], header[0]);
-    Put32(&out[at + sst::kUnique], header[1]);
-  } else {
-    if (strings.empty()) return;
-    w.Begin(rec::kContinue);
-  }
+// Strings written into the open record of `w` and, when it is full, into
+// CONTINUE records. A string's header and its first character stay in one
+// record; characters split at a record end are preceded by their high-byte
+// flag again.
+void AppendStrings(RecordWriter& w, std::vector<uint8_t>& out, std::span<const std::u16string_view> strings,
+                   std::vector<SstStart>& starts) {
+  constexpr size_t kStringHeader = 3;  // character count, flags
   for (std::u16string_view s : strings) {
     bool high = std::any_of(s.begin(), s.end(), [](char16_t ch) { return ch > 0xFF; });
     size_t width = high ? 2 : 1;
-    if (w.Room() < 3 + (s.empty() ? 0 : width)) w.Next();
-    if (starts) starts->push_back({static_cast<uint32_t>(out.size()), static_cast<uint32_t>(w.Header())});
+    if (w.Room() < kStringHeader + (s.empty() ? 0 : width)) w.Next();
+    starts.push_back({static_cast<uint32_t>(out.size()), static_cast<uint32_t>(w.Header())});
     Append16(out, static_cast<uint16_t>(s.size()));
     out.push_back(high ? 1 : 0);
     size_t i = 0;
@@ -211,7 +207,6 @@ void AppendSstStrings(std::vector<uint8_t>& out, std::span<const std::u16string_
       i += n;
     }
   }
-  w.End();
 }
 
 }  // namespace
@@ -219,29 +214,47 @@ void AppendSstStrings(std::vector<uint8_t>& out, std::span<const std::u16string_
 void WriteSst(std::vector<uint8_t>& out, std::span<const uint8_t> stream, std::span<const RecRef> group,
               const SstTable& table, uint32_t total, std::span<const std::u16string_view> added,
               std::vector<SstStart>& starts) {
-  const uint32_t counts[2] = {total, table.unique + static_cast<uint32_t>(added.size())};
-  starts.reserve(counts[1]);
+  const uint32_t unique = table.unique + static_cast<uint32_t>(added.size());
+  starts.reserve(unique);
+  RecordWriter w(out);
   if (group.empty()) {
-    AppendSstStrings(out, added, counts, &starts);
+    w.Begin(rec::kSst);
+    const size_t at = out.size();
+    out.resize(at + sst::kStrings);
+    Put32(&out[at + sst::kTotal], total);
+    Put32(&out[at + sst::kUnique], unique);
+    AppendStrings(w, out, added, starts);
+    w.End();
     return;
   }
   const uint32_t oldStart = group.front().pos;
   const auto newStart = static_cast<uint32_t>(out.size());
   for (const RecRef& r : group) AppendBytes(out, stream.data() + r.pos, 4u + r.len);
-  Put32(&out[newStart + 4 + sst::kTotal], counts[0]);
-  Put32(&out[newStart + 4 + sst::kUnique], counts[1]);
+  Put32(&out[newStart + 4 + sst::kTotal], total);
+  Put32(&out[newStart + 4 + sst::kUnique], unique);
   const std::vector<uint32_t>& recs = table.records;
   for (uint32_t p : table.starts) {
     uint32_t recordPos = *(std::upper_bound(recs.begin(), recs.end(), p) - 1);
     starts.push_back({p - oldStart + newStart, recordPos - oldStart + newStart});
   }
-  AppendSstStrings(out, added, nullptr, &starts);
+  if (added.empty()) return;
+  // As Excel does: new strings go on in the free room of the last record.
+  const RecRef& last = group.back();
+  if (last.len < kMaxRecordBody) {
+    w.Resume(last.pos - oldStart + newStart);
+  } else {
+    w.Begin(rec::kContinue);
+  }
+  AppendStrings(w, out, added, starts);
+  w.End();
 }
 
 void WriteExtSst(std::vector<uint8_t>& out, std::span<const SstStart> starts) {
-  // Buckets of at least 8 strings, at most 128 buckets: the record stays small.
+  // Buckets of n / 128 + 1 strings, at least 8: at most 128 buckets.
+  constexpr size_t kMinBucket = 8;
+  constexpr size_t kMaxBuckets = 128;
   const size_t n = starts.size();
-  const size_t per = std::max<size_t>(8, (n + 127) / 128);
+  const size_t per = std::max(kMinBucket, n / kMaxBuckets + 1);
   const size_t buckets = (n + per - 1) / per;
   const auto len = static_cast<uint16_t>(extsst::kBuckets + extsst::kBucketSize * buckets);
   PutRecordHeader(out, rec::kExtSst, len);
