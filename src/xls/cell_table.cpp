@@ -14,6 +14,65 @@ bool IsAttachedRecord(uint16_t type) {
          type == rec::kContinue;
 }
 
+// Records a worksheet holds before its cell table: calculation settings,
+// page setup, protection, columns, scenarios, sorting and filters, DIMENSIONS.
+bool BeforeCellTable(uint16_t type) {
+  switch (type) {
+    case rec::kUncalced: case rec::kIndex: case rec::kCalcMode: case rec::kCalcCount: case rec::kRefMode:
+    case rec::kIteration: case rec::kDelta: case rec::kSaveRecalc: case rec::kPrintHeaders:
+    case rec::kPrintGridlines: case rec::kGridSet: case rec::kGuts: case rec::kDefaultRowHeight:
+    case rec::kWsBool: case rec::kSync: case rec::kLpr: case rec::kHPageBreaks: case rec::kVPageBreaks:
+    case rec::kHeader: case rec::kFooter: case rec::kHCenter: case rec::kVCenter: case rec::kLeftMargin:
+    case rec::kRightMargin: case rec::kTopMargin: case rec::kBottomMargin: case rec::kPls: case rec::kSetup:
+    case rec::kHeaderFooter: case rec::kBkHim: case rec::kBigName: case rec::kContinueBigName:
+    case rec::kProtect: case rec::kScenProtect: case rec::kObjProtect: case rec::kPassword:
+    case rec::kDefColWidth: case rec::kColInfo: case rec::kStandardWidth: case rec::kScenMan:
+    case rec::kScenario: case rec::kSort: case rec::kSortData: case rec::kFilterMode: case rec::kAutoFilterInfo:
+    case rec::kAutoFilter: case rec::kAutoFilter12: case rec::kDropDownObjIds: case rec::kContinueFrt12:
+    case rec::kDimensions:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Records that follow the cell table: drawings, objects, notes, the
+// window's records, merged cells, links, validation, formats and the rest.
+bool AfterCellTable(uint16_t type) {
+  switch (type) {
+    case rec::kMsoDrawing: case rec::kObj: case rec::kTxo: case rec::kNote: case rec::kWindow2: case rec::kScl:
+    case rec::kPane: case rec::kSelection: case rec::kPlv: case rec::kMergeCells: case rec::kHLink:
+    case rec::kHLinkTooltip: case rec::kDVal: case rec::kDv: case rec::kCondFmt: case rec::kCf: case rec::kCf12:
+    case rec::kCodeName: case rec::kSheetExt: case rec::kPhoneticInfo: case rec::kLRng: case rec::kDCon:
+    case rec::kSxView: case rec::kUserSViewBegin: case rec::kFeatHdr: case rec::kFeat: case rec::kEof:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Where the cell table of a sheet without one goes: after the last record
+// the grammar puts before it and before the first it puts after it, even
+// where a writer put DIMENSIONS ahead of page setup.
+size_t NewTablePosition(const SheetInfo& sh) {
+  const size_t n = sh.records.size();
+  size_t firstAfter = n - 1;
+  for (size_t i = 1; i < n; ++i) {
+    if (sh.depth[i] != 1 || AfterCellTable(sh.records[i].type)) {
+      firstAfter = i;
+      break;
+    }
+  }
+  size_t at = 1;
+  bool prevBefore = false;
+  for (size_t i = 1; i < firstAfter; ++i) {
+    const uint16_t type = sh.records[i].type;
+    prevBefore = BeforeCellTable(type) || (type == rec::kContinue && prevBefore);
+    if (prevBefore) at = i + 1;
+  }
+  return at;
+}
+
 bool IsCellTableRecord(uint16_t type) {
   return type == rec::kRow || type == rec::kDbCell || IsCellRecord(type) || IsAttachedRecord(type);
 }
@@ -146,7 +205,7 @@ std::unique_ptr<SheetCells> BuildCells(const Template& t, const SheetInfo& sh) {
   auto sc = std::make_unique<SheetCells>();
   const uint8_t* s = t.bytes.data();
   const size_t n = sh.records.size();
-  int first = -1, last = -1, window2 = -1;
+  int first = -1, last = -1;
   bool afterCell = false;  // a CONTINUE belongs to the table only right after a cell
   for (size_t i = 0; i < n; ++i) {
     if (sh.depth[i] != 1) {
@@ -162,7 +221,6 @@ std::unique_ptr<SheetCells> BuildCells(const Template& t, const SheetInfo& sh) {
     }
     afterCell = cellish;
     if (r.type == rec::kIndex) sc->dbCells = true;
-    if (r.type == rec::kWindow2 && window2 < 0) window2 = static_cast<int>(i);
     if (r.type == rec::kDimensions && sc->dims < 0) {
       sc->dims = static_cast<int>(i);
       sc->rwMic = Get32(body + dimensions::kRwMic);
@@ -178,9 +236,7 @@ std::unique_ptr<SheetCells> BuildCells(const Template& t, const SheetInfo& sh) {
     }
   }
   if (first < 0) {
-    // No cells yet: the table goes where the spreadsheet puts it.
-    size_t at = sc->dims >= 0 ? size_t(sc->dims) + 1 : window2 >= 0 ? size_t(window2) : n - 1;
-    sc->areaBegin = sc->areaEnd = at;
+    sc->areaBegin = sc->areaEnd = NewTablePosition(sh);
     return sc;
   }
   sc->areaBegin = static_cast<size_t>(first);

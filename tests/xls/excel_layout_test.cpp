@@ -105,5 +105,54 @@ TEST(ExcelLayout, ExtSstBucketSizeIsUniqueBy128PlusOneAtLeast8) {
   }
 }
 
+// The cell table a write gives an empty sheet comes after page setup,
+// protection, columns and DIMENSIONS and before drawings and WINDOW2,
+// wherever DIMENSIONS stands.
+TEST(ExcelLayout, NewCellTableOfAnEmptySheetStandsWhereTheGrammarPutsIt) {
+  const Rec setup = R(0x00A1, {{9, 2}, {100, 2}, {1, 2}, {1, 2}, {1, 2}, {0, 2}, {300, 2}, {300, 2}, {0, 8}, {0, 8}, {1, 2}});
+  auto flag = [](uint16_t type) { return R(type, {{0, 2}}); };
+  const Rec header{0x0014, {}}, footer{0x0015, {}};
+  const Rec defColWidth = R(0x0055, {{8, 2}});
+  const Rec colInfo = R(0x007D, {{0, 2}, {3, 2}, {0x0900, 2}, {15, 2}, {0, 2}, {0, 2}});
+  const Rec drawing{0x00EC, {0x0F, 0, 0x02, 0xF0, 0, 0, 0, 0}};
+  struct Case {
+    const char* what;
+    std::vector<Rec> records;
+    uint16_t before, after;  // the records around the new table
+  } cases[] = {
+      {"DIMENSIONS ahead of page setup (xlwt)",
+       {flag(0x000D), flag(0x0080), Dimensions(0, 0, 0, 0), flag(0x002A), flag(0x002B), flag(0x0082), header, footer,
+        flag(0x0083), flag(0x0084), setup, flag(0x0012), Window2(0x06B6)},
+       0x0012, 0x023E},
+      {"DIMENSIONS after columns (Excel)",
+       {flag(0x002A), flag(0x002B), header, footer, setup, defColWidth, colInfo, Dimensions(0, 0, 0, 0), Window2(0x06B6)},
+       0x0200, 0x023E},
+      {"drawing after DIMENSIONS", {defColWidth, Dimensions(0, 0, 0, 0), drawing, Window2(0x06B6)}, 0x0200, 0x00EC},
+      {"no DIMENSIONS", {flag(0x002A), setup, defColWidth, Window2(0x06B6)}, 0x0055, 0x023E},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Bytes stream = BuildStream({}, {{"L", c.records}});
+    Book book(Parse(stream));
+    book.WriteCell(1, 3, 2, u"x");
+    const std::vector<RawRec> before = ReadStream(stream).sheets[0].records;
+    const std::vector<RawRec> after = ReadStream(book.Serialize()).sheets[0].records;
+    auto at = [&](uint16_t type) {
+      return std::find_if(after.begin(), after.end(), [&](const RawRec& r) { return r.type == type; }) - after.begin();
+    };
+    const long row = at(0x0208), cell = at(0x00FD);
+    ASSERT_LT(cell, long(after.size()));
+    ASSERT_GT(row, 0);
+    EXPECT_EQ(row + 1, cell);
+    EXPECT_EQ(after[size_t(row) - 1].type, c.before);
+    EXPECT_EQ(after[size_t(cell) + 1].type, c.after);
+    // Every other record keeps its place in the order.
+    std::vector<uint16_t> kept, was;
+    for (const RawRec& r : after) if (r.type != 0x0208 && r.type != 0x00FD) kept.push_back(r.type);
+    for (const RawRec& r : before) was.push_back(r.type);
+    EXPECT_EQ(kept, was);
+  }
+}
+
 }  // namespace
 }  // namespace skov::xls
