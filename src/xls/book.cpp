@@ -115,6 +115,9 @@ std::vector<uint8_t> Book::Serialize() const {
   e.sstTotal = static_cast<uint32_t>(
       std::clamp<int64_t>(int64_t(t_->strings.total) + totalDelta_, 0, std::numeric_limits<uint32_t>::max()));
   e.cells = cells_;
+  e.addCellXf = t_->addsCellXf && std::any_of(cells_.begin(), cells_.end(), [](const auto& sc) {
+    return sc && sc->usesDefaultXf;
+  });
   return SerializeWorkbookStream(*t_, e);
 }
 

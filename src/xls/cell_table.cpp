@@ -149,6 +149,34 @@ void WriteLabelSst(std::vector<uint8_t>& out, uint16_t row, const CellItem& c) {
   Put32(p + labelsst::kIsst, c.isst);
 }
 
+// The row's ROW record: the template's while it spans the row's cells, else
+// one spanning them all (the template's widened, or a new one).
+void WriteRow(std::vector<uint8_t>& out, const Template& t, const SheetCells& sc, const RowItem& item) {
+  uint16_t colMic = item.cells.empty() ? 0 : item.cells.front().first;
+  uint16_t colMac = item.cells.empty() ? 0 : static_cast<uint16_t>(item.cells.back().last + 1);
+  std::array<uint8_t, row::kSize> body = item.body;
+  if (item.record == RowRecord::Template) {
+    const uint16_t mic = Get16(&body[row::kColMic]), mac = Get16(&body[row::kColMac]);
+    if (item.cells.empty() || (mic < mac && mic <= colMic && colMac <= mac)) {
+      AppendBytes(out, t.bytes.data() + item.templateRecord.pos, 4u + item.templateRecord.len);
+      return;
+    }
+    if (mic < mac) {
+      colMic = std::min(colMic, mic);
+      colMac = std::max(colMac, mac);
+    }
+  } else {
+    Put16(&body[row::kRow], item.row);
+    Put16(&body[row::kHeight], sc.defaultHeight);
+    Put16(&body[row::kFlags], row::kFlagsAlways);
+    Put16(&body[row::kXf], xf::kDefaultCell);
+  }
+  Put16(&body[row::kColMic], colMic);
+  Put16(&body[row::kColMac], colMac);
+  PutRecordHeader(out, rec::kRow, row::kSize);
+  AppendBytes(out, body.data(), row::kSize);
+}
+
 void WriteItem(std::vector<uint8_t>& out, const Template& t, const CellItem& c, uint16_t row) {
   switch (c.source) {
     case CellSource::Template:
@@ -348,46 +376,28 @@ bool PutTextCell(const Template& t, SheetCells& sc, uint16_t r, uint16_t c, uint
   }
 
   RowItem& rowItem = FindOrAddRow(sc.rows, r);
-  uint8_t* rb = rowItem.body.data();
-  if (rowItem.record == RowRecord::None) {
-    rowItem.record = RowRecord::Rebuilt;
-    Put16(rb + row::kRow, r);
-    Put16(rb + row::kColMic, c);
-    Put16(rb + row::kColMac, c + 1);
-    Put16(rb + row::kHeight, sc.defaultHeight);
-    Put16(rb + row::kFlags, row::kFlagsAlways);
-    Put16(rb + row::kXf, xf::kDefaultCell);
-  }
-  uint16_t xfIndex = xf::kDefaultCell;
-  if (Get16(rb + row::kFlags) & row::kHasFormat) {
-    xfIndex = Get16(rb + row::kXf) & row::kXfMask;
+  // The row's format when it has one, else the column's; never a style XF.
+  int given = -1;
+  if (rowItem.record == RowRecord::Template && (Get16(&rowItem.body[row::kFlags]) & row::kHasFormat)) {
+    given = Get16(&rowItem.body[row::kXf]) & row::kXfMask;
   } else {
     for (const SheetCells::Col& col : sc.colInfo) {
       if (col.first <= c && c <= col.last) {
-        xfIndex = col.xf;
+        given = col.xf;
         break;
       }
     }
   }
-  written.xf = xfIndex;
+  if (given >= 0 && IsCellXf(t, static_cast<uint16_t>(given))) {
+    written.xf = static_cast<uint16_t>(given);
+  } else {
+    written.xf = t.defaultCellXf;
+    sc.usesDefaultXf = true;
+  }
   if (rowItem.cells.capacity() == 0) rowItem.cells.reserve(64);  // a device row has ~55 cells
   auto at = std::lower_bound(rowItem.cells.begin(), rowItem.cells.end(), c,
                              [](const CellItem& ci, uint16_t v) { return ci.first < v; });
   rowItem.cells.insert(at, std::move(written));
-
-  uint16_t colMic = Get16(rb + row::kColMic), colMac = Get16(rb + row::kColMac);
-  if (colMic >= colMac) {
-    colMic = c;
-    colMac = c + 1;
-  } else {
-    colMic = std::min(colMic, c);
-    colMac = std::max<uint16_t>(colMac, c + 1);
-  }
-  if (colMic != Get16(rb + row::kColMic) || colMac != Get16(rb + row::kColMac)) {
-    Put16(rb + row::kColMic, colMic);
-    Put16(rb + row::kColMac, colMac);
-    rowItem.record = RowRecord::Rebuilt;
-  }
   if (sc.dims >= 0) {
     if (sc.rwMic >= sc.rwMac || sc.colMic >= sc.colMac) {
       sc.rwMic = r;
@@ -447,15 +457,8 @@ void WriteRebuiltSheet(std::vector<uint8_t>& out, const Template& t, size_t shee
     const size_t blockStart = out.size();
     size_t firstRowStart = 0, firstRowEnd = 0;
     for (size_t k = i; k < j; ++k) {
-      const RowItem& row = sc.rows[k];
-      if (row.record == RowRecord::None) continue;
       const size_t rowAt = out.size();
-      if (row.record == RowRecord::Rebuilt) {
-        PutRecordHeader(out, rec::kRow, row::kSize);
-        AppendBytes(out, row.body.data(), row::kSize);
-      } else {
-        AppendBytes(out, s + row.templateRecord.pos, 4u + row.templateRecord.len);
-      }
+      WriteRow(out, t, sc, sc.rows[k]);
       if (!firstRowEnd) {
         firstRowStart = rowAt;
         firstRowEnd = out.size();
@@ -464,9 +467,8 @@ void WriteRebuiltSheet(std::vector<uint8_t>& out, const Template& t, size_t shee
     firstCell.clear();
     for (size_t k = i; k < j; ++k) {
       const RowItem& row = sc.rows[k];
-      const size_t cellStart = out.size();
+      firstCell.push_back(out.size());  // for a row without cells: where they would start, as Excel has it
       for (const CellItem& c : row.cells) WriteItem(out, t, c, row.row);
-      if (row.record != RowRecord::None) firstCell.push_back(row.cells.empty() ? 0 : cellStart);
     }
     if (sc.dbCells) {
       const size_t at = out.size();
@@ -478,7 +480,6 @@ void WriteRebuiltSheet(std::vector<uint8_t>& out, const Template& t, size_t shee
       Put32(body + dbcell::kFirstRow, static_cast<uint32_t>(at - rowsStart));
       size_t prev = firstRowEnd ? firstRowEnd : blockStart;
       for (size_t k = 0; k < firstCell.size(); ++k) {
-        if (!firstCell[k]) continue;
         Put16(body + dbcell::kCellOffsets + 2 * k, static_cast<uint16_t>(firstCell[k] - prev));
         prev = firstCell[k];
       }

@@ -47,19 +47,19 @@ struct CellItem {
   std::vector<uint8_t> own;  // Rebuilt
 };
 
-// Where a row's ROW record comes from.
+// Whether the template has a ROW record for a row. Every row with cells
+// gets one when written: the template's while it spans them, else a new one.
 enum class RowRecord : uint8_t {
-  None,      // the row has no ROW record
-  Template,  // the template's, unchanged
-  Rebuilt,   // `body`, written here
+  None,
+  Template,
 };
 
 struct RowItem {
   uint16_t row = 0;
   RowRecord record = RowRecord::None;
-  RecRef templateRecord;                 // RowRecord::Template
-  std::array<uint8_t, row::kSize> body{};  // the ROW fields, unless RowRecord::None
-  std::vector<CellItem> cells;           // by column
+  RecRef templateRecord;                   // RowRecord::Template
+  std::array<uint8_t, row::kSize> body{};  // RowRecord::Template: its fields
+  std::vector<CellItem> cells;             // by column
 };
 
 struct SheetCells {
@@ -77,6 +77,7 @@ struct SheetCells {
   };
   std::vector<Col> colInfo;
   uint16_t defaultHeight = 0x00FF;
+  bool usesDefaultXf = false;  // a new cell has Template::defaultCellXf
 };
 
 bool IsCellRecord(uint16_t type);
@@ -94,7 +95,7 @@ std::span<const uint8_t> ItemBytes(const Template& t, const CellItem& c);
 // array or table formula.
 void PrepareCellWrite(const Template& t, SheetCells& sc, uint16_t row, uint16_t column);
 // Puts a LABELSST with string `isst` at (row, column), keeping the format of
-// a cell there, else taking the row's, the column's or the default format.
+// a cell there, else taking the row's or column's cell XF, else the default.
 // True when it replaced a LABELSST.
 bool PutTextCell(const Template& t, SheetCells& sc, uint16_t row, uint16_t column, uint32_t isst);
 

@@ -274,11 +274,22 @@ constexpr uint16_t kBucketSize = 8;  // stream position of the string, its offse
 
 namespace xf {
 constexpr uint16_t kType = 4;  // fLocked, fHidden, fStyle, f123Prefix, ixfParent
-constexpr uint16_t kUsed = 9;  // which attributes a cell XF sets itself
+constexpr uint16_t kUsed = 9;  // fAtrNum .. fAtrProt: the attributes a cell XF sets itself
 constexpr uint16_t kSize = 20;
-constexpr uint16_t kStyle = 0x0004;  // in kType
-constexpr uint16_t kParentShift = 4;
-constexpr uint16_t kDefaultCell = 15;  // the first cell XF of a workbook Excel writes
+constexpr uint16_t kLockedHidden = 0x0003;  // in kType
+constexpr uint16_t kStyle = 0x0004;         // in kType
+constexpr uint16_t kParentShift = 4;        // in kType
+constexpr uint8_t kUsedMask = 0xFC;         // in kUsed
+constexpr uint16_t kDefaultCell = 15;       // the first cell XF of a workbook Excel writes
 }  // namespace xf
+
+namespace style {
+constexpr uint16_t kIxfe = 0;  // the style's XF, with kBuiltIn
+constexpr uint16_t kBuiltInId = 2;
+constexpr uint16_t kMinSize = 3;
+constexpr uint16_t kBuiltIn = 0x8000;
+constexpr uint16_t kXfMask = 0x0FFF;
+constexpr uint8_t kNormal = 0;  // the style named "Standard" in a German Excel
+}  // namespace style
 
 }  // namespace skov::xls

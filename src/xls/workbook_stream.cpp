@@ -90,6 +90,9 @@ void WriteGlobals(std::vector<uint8_t>& out, const Template& t, const StreamEdit
     } else if (window < t.window1.size() && t.window1[window] == i) {
       std::copy(e.window1[window].begin(), e.window1[window].end(), out.begin() + long(at) + 4);
       ++window;
+    } else if (e.addCellXf && int(i) == t.lastXf) {
+      PutRecordHeader(out, rec::kXf, xf::kSize);
+      AppendBytes(out, t.newCellXf.data(), xf::kSize);
     }
   }
 }
@@ -113,7 +116,40 @@ void WriteSheetCopy(std::vector<uint8_t>& out, const Template& t, const SheetInf
   }
 }
 
+// The default cell format: the first cell XF, else a new one made from the
+// Normal style's XF.
+void ChooseDefaultCellXf(Template& t, int normalStyleXf) {
+  if (t.styleXf.empty()) return;
+  for (size_t i = 0; i < t.styleXf.size(); ++i) {
+    if (!t.styleXf[i]) {
+      t.defaultCellXf = static_cast<uint16_t>(i);
+      return;
+    }
+  }
+  size_t parent = normalStyleXf >= 0 && size_t(normalStyleXf) < t.styleXf.size() ? size_t(normalStyleXf) : 0;
+  // The XF records lie together, the parent among them.
+  size_t count = 0, at = 0;
+  for (size_t i = 0; i < t.globals.size(); ++i) {
+    if (t.globals[i].type != rec::kXf) continue;
+    if (count++ == parent) at = i;
+  }
+  const RecRef& r = t.globals[at];
+  std::copy(t.bytes.begin() + r.body(), t.bytes.begin() + r.body() + std::min<size_t>(r.len, xf::kSize),
+            t.newCellXf.begin());
+  const uint16_t type = Get16(&t.newCellXf[xf::kType]);
+  Put16(&t.newCellXf[xf::kType],
+        static_cast<uint16_t>((type & xf::kLockedHidden) | (parent << xf::kParentShift)));
+  t.newCellXf[xf::kUsed] &= static_cast<uint8_t>(~xf::kUsedMask);
+  t.defaultCellXf = static_cast<uint16_t>(t.styleXf.size());
+  t.addsCellXf = true;
+}
+
 }  // namespace
+
+bool IsCellXf(const Template& t, uint16_t index) {
+  if (t.styleXf.empty()) return true;
+  return index < t.styleXf.size() && !t.styleXf[index];
+}
 
 std::shared_ptr<const Template> ParseWorkbookStream(std::vector<uint8_t> stream) {
   auto t = std::make_shared<Template>();
@@ -135,6 +171,7 @@ std::shared_ptr<const Template> ParseWorkbookStream(std::vector<uint8_t> stream)
     if (r.type == rec::kEof) break;
   }
   const uint32_t globalsEnd = pos;
+  int normalStyleXf = -1;
 
   for (size_t i = 0; i < t->globals.size(); ++i) {
     const RecRef& r = t->globals[i];
@@ -165,11 +202,23 @@ std::shared_ptr<const Template> ParseWorkbookStream(std::vector<uint8_t> stream)
         if (t->sst < 0 || t->extSst >= 0) Fail(Fault::Damaged, "EXTSST without a string table before it");
         t->extSst = static_cast<int>(i);
         break;
+      case rec::kXf:
+        // One too short to tell counts as a cell XF: it is not ours to judge.
+        t->styleXf.push_back(r.len >= xf::kType + 2 && (Get16(&s[r.body() + xf::kType]) & xf::kStyle));
+        t->lastXf = static_cast<int>(i);
+        break;
+      case rec::kStyle:
+        if (r.len >= style::kMinSize && (Get16(&s[r.body() + style::kIxfe]) & style::kBuiltIn) &&
+            s[r.body() + style::kBuiltInId] == style::kNormal && normalStyleXf < 0) {
+          normalStyleXf = Get16(&s[r.body() + style::kIxfe]) & style::kXfMask;
+        }
+        break;
       default:
         break;
     }
   }
 
+  ChooseDefaultCellXf(*t, normalStyleXf);
   for (SheetInfo& sh : t->sheets) ParseSheet(*t, sh);
   for (size_t i = 0; i < t->sheets.size(); ++i) {
     t->streamOrder.push_back(i);

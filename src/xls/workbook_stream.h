@@ -39,7 +39,20 @@ struct Template {
   int sstEnd = -1;    // one past the last CONTINUE of the SST
   int extSst = -1;    // index into globals
   SstTable strings;
+  // Cell formats: whether each XF is a style XF (empty when the globals hold
+  // no XF, and any index is taken as it is), the last XF record, and the
+  // format a new cell gets when its row and column give none.
+  std::vector<bool> styleXf;
+  int lastXf = -1;  // index into globals
+  uint16_t defaultCellXf = xf::kDefaultCell;
+  // Without any cell XF, the default is a new one after the last XF: the
+  // "Standard" style's look, that style as its parent.
+  bool addsCellXf = false;
+  std::array<uint8_t, xf::kSize> newCellXf{};
 };
+
+// Whether a new cell may use XF `index`: a cell XF, not a style XF.
+bool IsCellXf(const Template& t, uint16_t index);
 
 // Fault::NotAWorkbook, Encrypted or Damaged for a stream that is not a
 // sound, unencrypted BIFF8 workbook.
@@ -56,6 +69,7 @@ struct StreamEdits {
   uint32_t sstTotal = 0;
   std::span<const std::u16string_view> newStrings;
   std::span<const std::unique_ptr<SheetCells>> cells;  // per sheet; null for a sheet copied as it is
+  bool addCellXf = false;  // Template::newCellXf is written as XF Template::defaultCellXf
 };
 
 std::vector<uint8_t> SerializeWorkbookStream(const Template& t, const StreamEdits& edits);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <string>
 
 #include "strings/text.h"
@@ -151,6 +152,137 @@ TEST(ExcelLayout, NewCellTableOfAnEmptySheetStandsWhereTheGrammarPutsIt) {
     for (const RawRec& r : after) if (r.type != 0x0208 && r.type != 0x00FD) kept.push_back(r.type);
     for (const RawRec& r : before) was.push_back(r.type);
     EXPECT_EQ(kept, was);
+  }
+}
+
+// An XF record: a style XF (parent 0xFFF) or a cell XF with its parent style.
+Rec Xf(bool style, uint16_t parent = 0) {
+  const uint16_t type = style ? 0xFFF5 : uint16_t(0x0001 | (parent << 4));
+  return R(0x00E0, {{0, 2}, {0, 2}, {type, 2}, {0x20, 1}, {0, 1}, {0, 1}, {style ? 0x00 : 0xF8, 1},
+                    {0, 4}, {0, 4}, {0x20C0, 2}});
+}
+Rec NormalStyle(uint16_t xf) { return R(0x0293, {{uint64_t(0x8000 | xf), 2}, {0, 1}, {0xFF, 1}}); }
+
+std::vector<Bytes> XfBodies(const Bytes& stream) {
+  std::vector<Bytes> out;
+  for (const RawRec& r : Records(stream, 0, true)) {
+    if (r.type == 0x00E0) out.push_back(r.body);
+  }
+  return out;
+}
+
+// New cells point at a cell XF: the row's or column's when it is one, else
+// the first cell XF; without any, a new one shown as the Normal style.
+TEST(ExcelLayout, NewCellsGetACellXfNeverAStyleXf) {
+  std::vector<Rec> xlwtXfs, excelXfs, styleOnly;
+  for (int i = 0; i < 16; ++i) xlwtXfs.push_back(Xf(true));
+  xlwtXfs.push_back(Xf(false));
+  xlwtXfs.push_back(Xf(false));
+  for (int i = 0; i < 15; ++i) excelXfs.push_back(Xf(true));
+  excelXfs.push_back(Xf(false));
+  for (int i = 0; i < 4; ++i) styleOnly.push_back(Xf(true));
+  styleOnly.push_back(NormalStyle(0));
+  const std::vector<Rec> sheet = {
+      R(0x007D, {{3, 2}, {5, 2}, {0x0900, 2}, {15, 2}, {0, 2}, {0, 2}}),  // D:F: XF 15
+      R(0x007D, {{7, 2}, {7, 2}, {0x0900, 2}, {17, 2}, {0, 2}, {0, 2}}),  // H: XF 17
+      Dimensions(4, 6, 0, 1), Row(4, 0, 0, 0x0180, 15), Row(5, 0, 0, 0x0180, 17), Window2(0x06B6)};
+  struct Case {
+    const char* what;
+    const std::vector<Rec>* xfs;
+    int row, col;
+    uint16_t xf;
+  } cases[] = {
+      {"xlwt: no format given", &xlwtXfs, 2, 2, 16},   {"xlwt: column style XF", &xlwtXfs, 2, 5, 16},
+      {"xlwt: column cell XF", &xlwtXfs, 2, 8, 17},    {"xlwt: row style XF", &xlwtXfs, 5, 1, 16},
+      {"xlwt: row cell XF", &xlwtXfs, 6, 8, 17},       {"Excel: no format given", &excelXfs, 2, 2, 15},
+      {"Excel: column XF 15", &excelXfs, 2, 4, 15},    {"only style XFs", &styleOnly, 2, 2, 4},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Bytes stream = BuildStream(*c.xfs, {{"F", sheet}});
+    Book book(Parse(stream));
+    book.WriteCell(1, c.row, c.col, u"n");
+    const Bytes out = book.Serialize();
+    EXPECT_EQ(ReadStream(out).sheets[0].cells.at({c.row - 1, c.col - 1}), (CellValue{0x00FD, c.xf, u"n"}));
+    const std::vector<Bytes> before = XfBodies(stream), after = XfBodies(out);
+    ASSERT_GT(after.size(), c.xf);
+    EXPECT_EQ(Rd(after[c.xf], 4, 2) & 0x0004, 0u) << "a style XF";
+    if (c.xf < before.size()) {
+      EXPECT_EQ(after, before);
+    } else {
+      // Added right after the last XF: the Normal style's look, that style its parent, nothing of its own.
+      ASSERT_EQ(after.size(), before.size() + 1);
+      EXPECT_EQ(Rd(after[c.xf], 4, 2), 0x0001u);
+      EXPECT_EQ(after[c.xf][9] & 0xFC, 0);
+      EXPECT_TRUE(std::equal(after[c.xf].begin() + 10, after[c.xf].end(), before[0].begin() + 10));
+      std::vector<RawRec> globals = Records(out, 0, true);
+      auto xf = std::find_if(globals.rbegin(), globals.rend(), [](const RawRec& r) { return r.type == 0x00E0; });
+      EXPECT_EQ((xf + 1)->type, 0x00E0) << "the new XF follows the others";
+      EXPECT_NO_THROW(Parse(out));
+    }
+  }
+}
+
+// A template with cells but no ROW records (as Quattro and PHPExcel write
+// them): every row with cells gets one, spanning all its cells.
+TEST(ExcelLayout, EveryRowWithCellsGetsARowRecordSpanningThem) {
+  struct Case {
+    const char* what;
+    std::vector<Rec> table;
+  } cases[] = {
+      {"no ROW records", {Rk(0, 0, 15, 1), Rk(0, 1, 15, 2), Rk(1, 0, 15, 3), Rk(1, 1, 15, 4), Rk(1, 2, 15, 5)}},
+      {"ROW records too narrow",
+       {Row(0, 0, 1), Row(1, 1, 2), Rk(0, 0, 15, 1), Rk(0, 1, 15, 2), Rk(1, 0, 15, 3), Rk(1, 1, 15, 4), Rk(1, 2, 15, 5)}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<Rec> recs = {Dimensions(0, 2, 0, 3)};
+    recs.insert(recs.end(), c.table.begin(), c.table.end());
+    recs.push_back(Window2(0x06B6));
+    Book book(Parse(BuildStream({}, {{"Q", recs}})));
+    book.WriteCell(1, 1, 5, u"neu");    // row 0, column 4
+    book.WriteCell(1, 4, 2, u"unten");  // row 3, column 1
+    const ReadSheet after = ReadStream(book.Serialize()).sheets[0];
+    std::map<uint32_t, std::pair<uint32_t, uint32_t>> spans;
+    for (const RawRec& r : after.records) {
+      if (r.type == 0x0208) spans[Rd(r.body, 0, 2)] = {Rd(r.body, 2, 2), Rd(r.body, 4, 2)};
+    }
+    using Span = std::pair<uint32_t, uint32_t>;
+    EXPECT_EQ(spans, (std::map<uint32_t, Span>{{0, {0, 5}}, {1, {0, 3}}, {3, {1, 2}}}));
+  }
+}
+
+// DBCELL: for a row without cells, the offset where its cells would start.
+TEST(ExcelLayout, DbCellOffsetOfARowWithoutCellsPointsWhereItsCellsWouldStart) {
+  std::vector<Rec> recs = {R(0x020B, {{0, 4}, {0, 4}, {4, 4}, {0, 4}, {0, 4}}), R(0x0055, {{8, 2}}),
+                           Dimensions(0, 4, 0, 2), Row(0, 0, 2), Row(1, 0, 0, 0x01C0, 15), Row(2, 0, 2),
+                           Row(3, 0, 0, 0x01C0, 15), Rk(0, 0, 15, 1), Rk(0, 1, 15, 2), Rk(2, 0, 15, 3),
+                           R(0x00D7, {{0, 4}, {0, 2}, {0, 2}, {0, 2}, {0, 2}}), Window2(0x06B6)};
+  Book book(Parse(BuildStream({}, {{"D", recs}})));
+  book.WriteCell(1, 3, 2, u"x");  // row 2, column 1
+  const Bytes out = book.Serialize();
+  const ReadSheet sheet = ReadStream(out).sheets[0];
+  std::vector<const RawRec*> rows;
+  const RawRec* dbcell = nullptr;
+  for (const RawRec& r : sheet.records) {
+    if (r.type == 0x0208) rows.push_back(&r);
+    if (r.type == 0x00D7) dbcell = &r;
+  }
+  ASSERT_EQ(rows.size(), 4u);
+  ASSERT_NE(dbcell, nullptr);
+  ASSERT_EQ(dbcell->body.size(), 4u + 2 * rows.size());
+  // Where each row's cells start; a row without cells: where the next row's start.
+  auto cellsOf = [&](uint32_t row) {
+    for (const RawRec& r : sheet.records) {
+      if ((r.type == 0x027E || r.type == 0x00FD) && Rd(r.body, 0, 2) >= row) return r.pos;
+    }
+    return dbcell->pos;
+  };
+  size_t pos = rows[0]->pos + 4 + rows[0]->body.size();
+  EXPECT_EQ(dbcell->pos - Rd(dbcell->body, 0, 4), rows[0]->pos);
+  for (uint32_t k = 0; k < rows.size(); ++k) {
+    pos += Rd(dbcell->body, 4 + 2 * k, 2);
+    EXPECT_EQ(pos, cellsOf(Rd(rows[k]->body, 0, 2))) << "row " << k;
   }
 }
 
