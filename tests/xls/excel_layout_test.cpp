@@ -95,14 +95,18 @@ TEST(ExcelLayout, ExtSstBucketSizeIsUniqueBy128PlusOneAtLeast8) {
   } cases[] = {{100, 8}, {1023, 8}, {1024, 9}, {1152, 10}, {2048, 17}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.unique);
-    Book book(Parse(BuildStream({Sst({"s"}, 0)}, {{"S", {Dimensions(0, 0, 0, 0), Window2(0x06B6)}}})));
+    const Rec extSst = R(0x00FF, {{8, 2}, {0, 4}, {0, 2}, {0, 2}});
+    Book book(Parse(BuildStream({Sst({"s"}, 0), extSst}, {{"S", {Dimensions(0, 0, 0, 0), Window2(0x06B6)}}})));
     for (int i = 1; i < c.unique; ++i) book.WriteCell(1, 1 + i / 200, 1 + i % 200, Numbered(u"t", i));
     const Bytes out = book.Serialize();
+    int found = 0;
     for (const RawRec& r : Records(out, 0, true)) {
       if (r.type != 0x00FF) continue;
+      ++found;
       EXPECT_EQ(Rd(r.body, 0, 2), c.dsst);
       EXPECT_EQ((r.body.size() - 2) / 8, (uint32_t(c.unique) + c.dsst - 1) / c.dsst);
     }
+    EXPECT_EQ(found, 1);
   }
 }
 
