@@ -71,6 +71,8 @@ void WriteGlobals(std::vector<uint8_t>& out, const Template& t, const StreamEdit
     if (e.stringsChanged && int(i) == t.sst) {
       std::span<const RecRef> group = std::span(t.globals).subspan(i, size_t(t.sstEnd) - i);
       WriteSst(out, t.bytes, group, t.strings, e.sstTotal, e.newStrings, starts);
+      // The grammar has an EXTSST after every SST; some writers leave it out.
+      if (t.extSst < 0) WriteExtSst(out, starts);
       i = size_t(t.sstEnd) - 1;
       continue;
     }

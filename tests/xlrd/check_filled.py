@@ -301,14 +301,20 @@ def shared_ranges(sub_records):
 
 
 def default_xf(sheet, row, col):
-    """The XF a new cell takes: the row's default, else the column's, else 15."""
+    """The XF a new cell takes: the row's default, else the column's, when that is a cell XF; else
+    the first cell XF (one added after the others when there is none; 15 when there are no XFs)."""
+    xfs = sheet.book.xf_list
+    given = None
     info = sheet.rowinfo_map.get(row)
     if info is not None and info.has_default_xf_index:
-        return info.xf_index
-    col_info = sheet.colinfo_map.get(col)
-    if col_info is not None:
-        return col_info.xf_index
-    return 15
+        given = info.xf_index
+    elif sheet.colinfo_map.get(col) is not None:
+        given = sheet.colinfo_map[col].xf_index
+    if not xfs:
+        return 15 if given is None else given
+    if given is not None and given < len(xfs) and not xfs[given].is_style:
+        return given
+    return next((i for i, xf in enumerate(xfs) if not xf.is_style), len(xfs))
 
 
 def check(template, output, writes, identical=False, like_import=False):

@@ -66,6 +66,11 @@ TEST(ExcelLayout, StringTableFilledUpToTheRecordLimitBeforeAnyContinue) {
     if (bytes <= 8224) {
       EXPECT_EQ(group.size(), 1u);
     }
+    // The template has no EXTSST; the output has one, right after the table.
+    std::vector<RawRec> globals = Records(out, 0, true);
+    auto extSst = std::find_if(globals.begin(), globals.end(), [](const RawRec& r) { return r.type == 0x00FF; });
+    ASSERT_NE(extSst, globals.end());
+    EXPECT_EQ(extSst->pos, group.back().pos + 4 + group.back().body.size());
     ReadBook after = ReadStream(out);
     EXPECT_EQ(after.sst, expected);
     EXPECT_EQ(Parse(out)->strings.unique, expected.size());
