@@ -258,8 +258,10 @@ void RuntimeFiles::CloseAll() {
 void RuntimeFiles::LockFolder(const Text& folder) {
   UnlockFolder();
   const std::string native = ToUtf8(folder);
+  // A folder that cannot be opened here goes without a lock; opening the
+  // log in it then tells what is wrong.
   const int fd = ::open(native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) Raise(OpenErrorNumber(errno), native);
+  if (fd < 0) return;
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     const int err = errno;
     ::close(fd);

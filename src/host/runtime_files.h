@@ -64,7 +64,8 @@ class RuntimeFiles {
 
   // An exclusive lock on the folder, held until UnlockFolder or destruction,
   // so that runs sharing a default folder take turns. 55 when another run
-  // holds it; where the file system has no locks the run goes on without.
+  // holds it; where the folder or its file system gives no lock the run goes
+  // on without.
   void LockFolder(const Text& folder);
   void UnlockFolder();
 
