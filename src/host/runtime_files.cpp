@@ -53,7 +53,7 @@ int OpenErrorNumber(int err) {
 
 // The runtime's number for a failed write: a full disk, a quota or a file
 // size limit are all "disk full".
-int WriteErrorNumber(int err) { return err == ENOSPC || err == EDQUOT || err == EFBIG ? 61 : 57; }
+int WriteErrorNumber(int err) { return err == ENOSPC || err == EDQUOT || err == EFBIG ? kDiskFull : kDeviceIoError; }
 
 // Whether the file holds a CR anywhere; read once, a chunk at a time.
 bool HoldsCr(int fd, std::vector<char>& chunk) {
@@ -61,7 +61,7 @@ bool HoldsCr(int fd, std::vector<char>& chunk) {
   for (;;) {
     const ssize_t n = ::pread(fd, chunk.data(), chunk.size(), at);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) Raise(57, std::string("cannot read: ") + std::strerror(errno));
+    if (n < 0) Raise(kDeviceIoError, std::string("cannot read: ") + std::strerror(errno));
     if (n == 0) return false;
     if (std::memchr(chunk.data(), '\r', static_cast<size_t>(n))) return true;
     at += n;
@@ -74,7 +74,7 @@ bool Refill(RuntimeFiles::File& f) {
   for (;;) {
     const ssize_t n = ::read(f.fd, f.chunk.data(), f.chunk.size());
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) Raise(57, std::string("cannot read: ") + std::strerror(errno));
+    if (n < 0) Raise(kDeviceIoError, std::string("cannot read: ") + std::strerror(errno));
     f.pos = 0;
     f.end = static_cast<size_t>(n);
     return n > 0;
@@ -159,7 +159,7 @@ void RuntimeFiles::Open(const Text& path, OpenMode mode, int number, bool /*shar
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
-    Raise(75, native + " is not a regular file");
+    Raise(kPathFileAccessError, native + " is not a regular file");
   }
   if (mode == OpenMode::Input) {
     file->chunk.resize(kChunk);
@@ -172,7 +172,7 @@ void RuntimeFiles::Open(const Text& path, OpenMode mode, int number, bool /*shar
   } else if (::ftruncate(fd, 0) != 0) {
     const int err = errno;
     ::close(fd);
-    Raise(75, native + ": " + std::strerror(err));
+    Raise(kPathFileAccessError, native + ": " + std::strerror(err));
   }
   files_[number] = std::move(file);
 }
@@ -189,7 +189,8 @@ Text RuntimeFiles::LineInput(int number) {
     const char* from = f.chunk.data() + f.pos;
     const char* stop = static_cast<const char*>(std::memchr(from, end, f.end - f.pos));
     const size_t take = stop ? static_cast<size_t>(stop - from) : f.end - f.pos;
-    if (raw.size() + take > kMaxLineBytes) Raise(14, f.path + ": line longer than " + std::to_string(kMaxLineBytes));
+    if (raw.size() + take > kMaxLineBytes)
+      Raise(kLineTooLong, f.path + ": line longer than " + std::to_string(kMaxLineBytes));
     raw.append(from, take);
     f.pos += take;
     if (stop) {
@@ -265,7 +266,7 @@ void RuntimeFiles::LockFolder(const Text& folder) {
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     const int err = errno;
     ::close(fd);
-    if (err == EWOULDBLOCK) Raise(55, native + " is in use by another run");
+    if (err == EWOULDBLOCK) Raise(kFileAlreadyOpen, native + " is in use by another run");
     return;  // no locks on this file system
   }
   folderLock_ = fd;

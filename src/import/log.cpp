@@ -23,12 +23,14 @@ bool LogDateiOeffnen(ImportContext& ctx) {
         // Opening empties the log: an import file named like it (KATALOG,
         // PLAN.LOG) in the default folder would be lost.
         if (RuntimeFiles::SameFile(s.LogPfad, path))
-          Raise(75, "the log would be the import file", u"Die Log-Datei waere die Importdatei selbst.");
+          Raise(kPathFileAccessError, "the log would be the import file",
+                u"Die Log-Datei waere die Importdatei selbst.");
         // One run at a time per default folder, before anything is emptied.
         try {
           ctx.files.LockFolder(s.StandardPfad);
         } catch (const RuntimeError& e) {
-          if (e.Number() == 55) Raise(55, e.what(), u"Ein anderer Import laeuft gerade mit diesem Standardordner.");
+          if (e.Number() == kFileAlreadyOpen)
+            Raise(kFileAlreadyOpen, e.what(), u"Ein anderer Import laeuft gerade mit diesem Standardordner.");
           throw;
         }
         s.LogNr = ctx.files.FreeFile();
@@ -76,9 +78,9 @@ void SchreibfehlerMelden(ImportContext& ctx, const Text& path, int number) {
   std::vector<Text>& unwritten = ctx.summary.unwritten;
   if (std::find(unwritten.begin(), unwritten.end(), path) != unwritten.end()) return;
   unwritten.push_back(path);
-  ctx.messages.Show(u"Datei konnte nicht vollstaendig geschrieben werden: " + path +
-                        (number == 61 ? u"\nKein Speicherplatz mehr (Datentraeger voll oder Dateigroesse begrenzt)." : u""),
-                    u"SKOV Import DDC");
+  Text prompt = u"Datei konnte nicht vollstaendig geschrieben werden: " + path;
+  if (number == kDiskFull) prompt += u"\nKein Speicherplatz mehr (Datentraeger voll oder Dateigroesse begrenzt).";
+  ctx.messages.Show(prompt, u"SKOV Import DDC");
 }
 
 void Protokoll(ImportContext& ctx, const Text& meldung, const Text& detail) {

@@ -60,15 +60,17 @@ bool MappeSpeichern(ImportContext& ctx) {
         const TextView ordner(s.Importverzeichnis);
         const TextView name = TextView(s.Ausgabedatei).substr(std::min(ordner.size(), s.Ausgabedatei.size()));
         if (!TextView(s.Ausgabedatei).starts_with(ordner) || name.find(u'/') != TextView::npos)
-          Raise(1004, "output outside the import folder", u"Die Ausgabedatei laege nicht im Ordner der Importdatei:" + s.Importverzeichnis);
-        if (name == u".XLS") Raise(1004, "output without a name", u"Die Ausgabedatei haette keinen Namen vor .XLS.");
+          Raise(kHostRefused, "output outside the import folder",
+                u"Die Ausgabedatei laege nicht im Ordner der Importdatei:" + s.Importverzeichnis);
+        if (name == u".XLS")
+          Raise(kHostRefused, "output without a name", u"Die Ausgabedatei haette keinen Namen vor .XLS.");
         // PLAN.TXT and PLAN.CSV both give PLAN.XLS: the later one would replace the earlier.
         if (const Text erste = SchonGeschriebenAus(ctx, s.Ausgabedatei); !erste.empty())
-          Raise(1004, "output already written in this run", u"In diesem Lauf schon geschrieben aus:" + erste);
+          Raise(kHostRefused, "output already written in this run", u"In diesem Lauf schon geschrieben aus:" + erste);
         // An import file whose name ends in .XLS would be replaced by its own
         // workbook; the file is open for reading, so saving over it is refused.
         if (ctx.files.HoldsOpen(s.Ausgabedatei))
-          Raise(1004, "output is the open import file", u"Die Ausgabedatei waere die Importdatei selbst.");
+          Raise(kHostRefused, "output is the open import file", u"Die Ausgabedatei waere die Importdatei selbst.");
         s.Mappe->SaveAs(s.Ausgabedatei);
         if (!ctx.summary.passes.empty()) ctx.summary.passes.back().output = s.Ausgabedatei;
         Protokoll(ctx, u"Neue Excel-Datei:", s.Ausgabedatei);
