@@ -219,7 +219,7 @@ bool WriteUnnamed(const std::string& folder, const std::vector<uint8_t>& bytes, 
 void WriteNamed(const std::string& folder, const std::vector<uint8_t>& bytes, Fd& fd, std::string& temp) {
   for (;;) {
     temp = folder + "/" + kTempPrefix + std::string(kTempSuffix, 'X');
-    fd.reset(::mkstemp(temp.data()));
+    fd.reset(::mkostemp(temp.data(), O_CLOEXEC));
     if (fd.get() < 0) SaveFailed("cannot create a file in " + folder, errno);
     ::flock(fd.get(), LOCK_EX);
     // A concurrent save may have taken it for a leftover before the lock.
