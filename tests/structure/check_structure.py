@@ -33,7 +33,7 @@ INDEX, DBCELL, ROW, DIMENSIONS = 0x020B, 0x00D7, 0x0208, 0x0200
 BLANK, MULBLANK, MULRK, NUMBER, RK, LABEL, LABELSST, BOOLERR, FORMULA, RSTRING = (
     0x0201, 0x00BE, 0x00BD, 0x0203, 0x027E, 0x0204, 0x00FD, 0x0205, 0x0006, 0x00D6)
 STRING, SHRFMLA, ARRAY, TABLE = 0x0207, 0x04BC, 0x0221, 0x0236
-DEFCOLWIDTH, COLINFO, WINDOW2 = 0x0055, 0x007D, 0x023E
+DEFCOLWIDTH, COLINFO, WINDOW2, FILEPASS = 0x0055, 0x007D, 0x023E, 0x002F
 CELLS = {BLANK, MULBLANK, MULRK, NUMBER, RK, LABEL, LABELSST, BOOLERR, FORMULA, RSTRING}
 CELL_TABLE = CELLS | {ROW, DBCELL, STRING, SHRFMLA, ARRAY, TABLE}
 # Worksheet records the grammar puts before the cell table: calculation settings and the other
@@ -716,12 +716,18 @@ def check_stream(stream, report):
     if not subs:
         return
     check_boundsheets(subs, report)
-    xfs = read_xfs(subs[0][2])
+    if any(rtype == FILEPASS for _, rtype, _ in subs[0][2]):
+        report.add("biff.encrypted", "", "the workbook is encrypted: record contents not checked")
+        return
     label_refs = []
-    for n, (pos, kind, recs) in enumerate(subs[1:]):
-        if kind == 0x0010:
-            check_sheet(n, recs, xfs, report, label_refs, stream)
-    check_sst(records, subs[0][2], label_refs, report)
+    try:
+        xfs = read_xfs(subs[0][2])
+        for n, (pos, kind, recs) in enumerate(subs[1:]):
+            if kind == 0x0010:
+                check_sheet(n, recs, xfs, report, label_refs, stream)
+        check_sst(records, subs[0][2], label_refs, report)
+    except (struct.error, IndexError) as e:
+        report.add("biff.short", "", "a record too short for its fields: %s" % e)
 
 
 def check_file(path):
