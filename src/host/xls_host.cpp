@@ -1,5 +1,5 @@
-// The .XLS host: binds compound files holding a BIFF8 workbook, fills them
-// through the workbook engine and saves them atomically under a new name.
+// The .XLS host: binds compound files holding a BIFF8 or BIFF5 workbook, fills
+// them through the workbook engine and saves them atomically under a new name.
 #include "host/xls_host.h"
 
 #include <dirent.h>
@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -30,6 +31,7 @@ constexpr int kRefused = kHostRefused;
 int ErrorNumber(xls::Fault fault) {
   switch (fault) {
     case xls::Fault::NotAWorkbook:
+    case xls::Fault::OldVersion:
     case xls::Fault::Encrypted:
     case xls::Fault::Damaged:
       return kNotAWorkbook;
@@ -42,14 +44,61 @@ int ErrorNumber(xls::Fault fault) {
   return kRefused;
 }
 
+const Text kNoWorkbook = u"Die Datei ist keine Excel-Arbeitsmappe.";
+const Text kOldExcel = u"Excel 2.x bis 4.0 wird nicht unterstuetzt. Bitte als Excel 97-2003 speichern.";
+const Text kEncrypted = u"Die Datei ist mit einem Kennwort verschluesselt.";
+
+Text Damaged(const std::string& what) { return u"Die Datei ist beschaedigt (" + FromUtf8(what) + u")."; }
+
+// A cell as the user sees it: column letters, then the row (B13).
+Text CellName(int row, int column) {
+  std::string letters;
+  for (int c = column; c > 0; c = (c - 1) / 26) letters.insert(letters.begin(), char('A' + (c - 1) % 26));
+  return FromUtf8(letters + std::to_string(row));
+}
+
+// The log's reason for an engine failure; `worksheets` of the bound workbook.
+Text Reason(const xls::Error& e, int worksheets) {
+  switch (e.Kind()) {
+    case xls::Fault::NotAWorkbook: return kNoWorkbook;
+    case xls::Fault::OldVersion: return kOldExcel;
+    case xls::Fault::Encrypted: return kEncrypted;
+    case xls::Fault::Damaged: return Damaged(e.Reason());
+    case xls::Fault::NoSuchWindow: return u"Die Vorlage hat kein Fenster.";
+    case xls::Fault::TooFewSheets:
+      if (worksheets == 0) return u"Die Vorlage hat keine Tabellenblaetter.";
+      if (worksheets == 1) return u"Die Vorlage hat nur ein Tabellenblatt.";
+      return u"Die Vorlage hat nur " + FromUtf8(std::to_string(worksheets)) + u" Tabellenblaetter.";
+    case xls::Fault::RefusedWrite:
+      return u"Zelle " + CellName(e.Row(), e.Column()) + u" " + FromUtf8(e.Reason()) + u".";
+  }
+  return {};
+}
+
 // Runs an engine operation, its failure raised as a runtime error.
 template <typename F>
-decltype(auto) Engine(F&& f) {
+decltype(auto) Engine(const xls::Book& book, F&& f) {
   try {
     return f();
   } catch (const xls::Error& e) {
-    Raise(ErrorNumber(e.Kind()), e.Reason());
+    Raise(ErrorNumber(e.Kind()), e.Reason(), Reason(e, book.WorksheetCount()));
   }
+}
+
+// Why a file that is no compound file cannot be bound.
+Text ForeignFile(const std::vector<uint8_t>& bytes) {
+  static constexpr uint8_t kZip[] = {'P', 'K', 3, 4};
+  if (bytes.size() >= sizeof kZip && std::equal(kZip, kZip + sizeof kZip, bytes.begin())) {
+    return u"Die Datei ist eine Excel-2007-Arbeitsmappe (.xlsx) oder ein anderes ZIP-Archiv. Bitte als Excel 97-2003 "
+           u"speichern.";
+  }
+  // Excel 2.x to 4.0 wrote the bare record stream, starting with a BOF
+  // record 0x0009, 0x0209 or 0x0409.
+  if (bytes.size() >= 4 && bytes[0] == 0x09 && (bytes[1] == 0x00 || bytes[1] == 0x02 || bytes[1] == 0x04) &&
+      bytes[3] == 0x00) {
+    return kOldExcel;
+  }
+  return kNoWorkbook;
 }
 
 struct FileKey {
@@ -95,24 +144,36 @@ std::shared_ptr<const ParsedFile> ParseFile(const std::string& path, const FileK
   auto f = std::make_shared<ParsedFile>();
   f->path = path;
   f->key = key;
+  static constexpr uint8_t kCfbSignature[] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
   try {
     f->container = xls::ReadCompoundFile(bytes);
   } catch (const std::exception& e) {
-    Raise(kNotAWorkbook, std::string("not a workbook file: ") + e.what());
+    const bool compound = bytes.size() >= sizeof kCfbSignature &&
+                          std::equal(kCfbSignature, kCfbSignature + sizeof kCfbSignature, bytes.begin());
+    Raise(kNotAWorkbook, std::string("not a workbook file: ") + e.what(),
+          compound ? Damaged("Aufbau der Verbunddatei") : ForeignFile(bytes));
   }
   std::vector<xls::CfbEntry>& children = f->container.root.children;
-  const xls::CfbEntry* stream = xls::FindChild(f->container.root, u"Workbook");
-  if (!stream || stream->type != xls::CfbType::Stream) {
-    const xls::CfbEntry* old = xls::FindChild(f->container.root, u"Book");
-    Raise(kNotAWorkbook, old ? "workbook older than Excel 97" : "no workbook stream");
+  // Excel 97 and later write "Workbook", Excel 5.0 and 95 "Book"; a file
+  // with both is read as the newer.
+  auto streamNamed = [&](std::u16string_view name) {
+    const xls::CfbEntry* e = xls::FindChild(f->container.root, name);
+    return e && e->type == xls::CfbType::Stream ? e : nullptr;
+  };
+  const xls::CfbEntry* stream = streamNamed(u"Workbook");
+  if (!stream) stream = streamNamed(u"Book");
+  if (!stream) {
+    // Excel 2007 and later keep a workbook with a password in a compound file.
+    const bool encrypted = streamNamed(u"EncryptedPackage") != nullptr;
+    Raise(kNotAWorkbook, "no workbook stream", encrypted ? kEncrypted : kNoWorkbook);
   }
   f->workbookChild = static_cast<size_t>(stream - children.data());
   try {
     f->book = xls::ParseWorkbookStream(std::move(children[f->workbookChild].data));
   } catch (const xls::Error& e) {
-    Raise(ErrorNumber(e.Kind()), std::string("damaged workbook: ") + e.what());
+    Raise(ErrorNumber(e.Kind()), std::string("damaged workbook: ") + e.what(), Reason(e, 0));
   } catch (const std::exception& e) {
-    Raise(kNotAWorkbook, std::string("damaged workbook: ") + e.what());
+    Raise(kNotAWorkbook, std::string("damaged workbook: ") + e.what(), Damaged("Arbeitsmappendaten"));
   }
   children[f->workbookChild].data.clear();
   f->fileBytes = std::move(bytes);
@@ -263,16 +324,16 @@ class XlsWorkbook : public Workbook {
 
   void Activate() override { Open(); }
   void ShowWindow(int window) override {
-    Engine([&] { Open().ShowWindow(window); });
+    Engine(book_, [&] { Open().ShowWindow(window); });
   }
   void ActivateSheet(int sheet) override {
-    Engine([&] { Open().ActivateSheet(sheet); });
+    Engine(book_, [&] { Open().ActivateSheet(sheet); });
   }
   void ShowSheet(int sheet) override {
-    Engine([&] { Open().ShowSheet(sheet); });
+    Engine(book_, [&] { Open().ShowSheet(sheet); });
   }
   void WriteCell(int sheet, int row, int column, const Text& value) override {
-    Engine([&] { Open().WriteCell(sheet, row, column, value); });
+    Engine(book_, [&] { Open().WriteCell(sheet, row, column, value); });
   }
 
   void SaveAs(const Text& path) override {
@@ -335,11 +396,14 @@ class XlsHost : public SpreadsheetHost {
     Fd fd(::open(p.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (fd.get() < 0) {
       int e = errno;
-      if (e == EACCES || e == EPERM) Raise(kRefused, "no access to " + p);
+      if (e == EACCES || e == EPERM) Raise(kRefused, "no access to " + p, u"Keine Berechtigung, die Datei zu lesen.");
+      if (e == ENOENT) Raise(kNotAWorkbook, "cannot open " + p + ": " + std::strerror(e), u"Die Datei fehlt: " + path);
       Raise(kNotAWorkbook, "cannot open " + p + ": " + std::strerror(e));
     }
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) Raise(kNotAWorkbook, p + " is not a file");
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+      Raise(kNotAWorkbook, p + " is not a file", u"Das ist keine gewoehnliche Datei: " + path);
+    }
     FileKey key{st.st_dev, st.st_ino, st.st_size, st.st_mtim};
     if (!cache_ || cache_->path != p || !(cache_->key == key)) {
       cache_.reset();

@@ -58,6 +58,11 @@ void Protokoll(ImportContext& ctx, const Text& meldung, const Text& detail = {})
 // user once per file, and kept in the run summary.
 void SchreibfehlerMelden(ImportContext& ctx, const Text& path, int number);
 
+// After a failure's own log line, the line "Grund: " & reason that tells
+// the user why, also kept for the run's summary; nothing when the error
+// carries no reason.
+void GrundMelden(ImportContext& ctx, const Text& reason);
+
 // A workbook left open by a failed pass is closed unsaved and let go.
 void MappeVerwerfen(ImportContext& ctx);
 

@@ -72,6 +72,7 @@ struct PassRecord {
   bool saved = false;
   Text reason, reasonDetail;  // a pass not saved: the last message it logged
   Text output;  // the workbook it saved
+  Text grund;                 // and the reason logged after it, if any
 };
 
 // What a run did, for callers that report an exit status.

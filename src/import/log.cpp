@@ -83,6 +83,13 @@ void SchreibfehlerMelden(ImportContext& ctx, const Text& path, int number) {
   ctx.messages.Show(prompt, u"SKOV Import DDC");
 }
 
+void GrundMelden(ImportContext& ctx, const Text& reason) {
+  if (reason.empty()) return;
+  // Meldung keeps the failure the line explains; the pass keeps the reason.
+  LogSchreiben(ctx, u"Grund: ", reason, Text());
+  if (!ctx.summary.passes.empty()) ctx.summary.passes.back().grund = reason;
+}
+
 void Protokoll(ImportContext& ctx, const Text& meldung, const Text& detail) {
   ctx.state.Meldung = meldung;
   ctx.state.MeldungDetail = detail;

@@ -56,7 +56,7 @@ void DateiSchleife(ImportContext& ctx) {
   s.WeitereDateien = true;
   while (s.WeitereDateien) {
     if (!NaechsteImportdatei(ctx)) continue;
-    ctx.summary.passes.push_back({s.Importdatei, false, {}, {}, {}});
+    ctx.summary.passes.push_back({s.Importdatei, false, {}, {}, {}, {}});
     const int index = static_cast<int>(ctx.summary.passes.size());
     if (ctx.progress) ctx.progress(index, ctx.summary.filesListed, s.Importdatei);
     bool saved = false;
@@ -64,6 +64,7 @@ void DateiSchleife(ImportContext& ctx) {
       saved = Durchlauf(ctx);
     } catch (...) {
       LaufzeitfehlerMelden(ctx, ErrorNumberOf(std::current_exception()), AktuellerImportpfad(s));
+      GrundMelden(ctx, ErrorReasonOf(std::current_exception()));
       MappeVerwerfen(ctx);
       ImportdateiSchliessen(ctx);
     }
@@ -73,6 +74,8 @@ void DateiSchleife(ImportContext& ctx) {
     if (!saved) {
       pass.reason = s.Meldung;
       pass.reasonDetail = s.MeldungDetail;
+    } else {
+      pass.grund.clear();
     }
     try {
       ctx.files.Flush(s.LogNr);

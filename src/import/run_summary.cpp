@@ -24,9 +24,13 @@ Text BaseName(const Text& path) {
 
 // The log writes both texts without a separator; a reader gets a space.
 Text Reason(const PassRecord& pass) {
-  if (pass.reasonDetail.empty()) return pass.reason;
-  if (pass.reason.empty() || pass.reason.back() == u' ') return pass.reason + pass.reasonDetail;
-  return pass.reason + u' ' + pass.reasonDetail;
+  Text line = pass.reason;
+  if (!pass.reasonDetail.empty()) {
+    if (!line.empty() && line.back() != u' ') line += u' ';
+    line += pass.reasonDetail;
+  }
+  if (!pass.grund.empty()) line += u" Grund: " + pass.grund;
+  return line;
 }
 
 }  // namespace

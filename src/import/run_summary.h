@@ -12,7 +12,8 @@ namespace skov {
 // too; their failure is expected and does not count.
 bool CountsForRun(const Text& file, bool folderMode);
 
-// One line "NAME: reason" per counted pass that was not saved, then the
+// One line "NAME: reason" (and " Grund: " why, when known) per counted pass
+// that was not saved, then the
 // count line "N gespeichert, M nicht gespeichert", extended by the passes
 // that did not count and the listed files never tried, when there are any.
 std::vector<Text> SummaryLines(const RunSummary& summary, bool folderMode);

@@ -30,9 +30,10 @@ bool VorlageOeffnen(ImportContext& ctx) {
         s.Mappe->ShowSheet(1);
         return true;
       },
-      [&](int number) {
+      [&](int number, const Text& reason) {
         Protokoll(ctx, u"SKOV_IMPORT.XLS :",
                   number == 1004 ? u"Kein Zugriff auf diese Datei moeglich." : u"Exceldatei kann nicht zugewiesen werden.");
+        GrundMelden(ctx, reason);
         return false;
       });
 }
@@ -79,11 +80,11 @@ bool MappeSpeichern(ImportContext& ctx) {
         return true;
       },
       [&](int number, const Text& reason) {
-        if (number == 1004) {
+        if (number == 1004)
           Protokoll(ctx, s.Ausgabedatei + u" :", u"Kein Zugriff auf diese Datei moeglich.");
-          if (!reason.empty()) Protokoll(ctx, reason);
-        } else
+        else
           Protokoll(ctx, s.Zeichnungsname + u".XLS :", u"Exceldatei kann nicht geschrieben werden.");
+        GrundMelden(ctx, reason);
         return false;
       });
 }

@@ -23,9 +23,9 @@ struct RecRef {
 
 // The record whose header starts at pos; Fault::Damaged when it runs past the end.
 inline RecRef ReadRecordAt(std::span<const uint8_t> s, uint32_t pos) {
-  if (pos > s.size() || s.size() - pos < 4) Fail(Fault::Damaged, "record header past the end of the stream");
+  if (pos > s.size() || s.size() - pos < 4) Fail(Fault::Damaged, "Datensatzkopf hinter dem Ende der Arbeitsmappe");
   RecRef r{pos, Get16(&s[pos]), Get16(&s[pos + 2])};
-  if (s.size() - pos - 4 < r.len) Fail(Fault::Damaged, "record runs past the end of the stream");
+  if (s.size() - pos - 4 < r.len) Fail(Fault::Damaged, "Datensatz reicht ueber das Ende der Arbeitsmappe hinaus");
   return r;
 }
 

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "xls/biff5.h"
 #include "xls/cell_table.h"
 
 namespace skov::xls {
@@ -27,6 +28,7 @@ Book::Book(std::shared_ptr<const Template> t) : t_(std::move(t)), strings_(t_->s
     window2_.push_back(sh.window2 >= 0 ? Get16(s + sh.records[size_t(sh.window2)].body() + window2::kFlags) : 0);
   }
   cells_.resize(t_->sheets.size());
+  labelOffsets_.push_back(0);
 }
 
 Book::~Book() = default;
@@ -92,15 +94,34 @@ SheetCells& Book::Cells(size_t sheetIndex) {
 void Book::WriteCell(int sheet, int row, int column, std::u16string_view value) {
   const size_t si = Worksheet(sheet);
   if (row < 1 || row > kMaxRow || column < 1 || column > kMaxColumn) {
-    RefuseWrite(row, column, "Zelle liegt ausserhalb des Arbeitsblatts");
+    RefuseWrite(row, column, "liegt ausserhalb des Tabellenblatts");
   }
-  if (value.size() > kMaxText) RefuseWrite(row, column, "Text laenger als eine Zelle fasst");
+  if (value.size() > kMaxText) RefuseWrite(row, column, "kann nicht mehr als 32767 Zeichen aufnehmen");
+  if (t_->Biff5()) {
+    // Checked before anything changes: a refused write leaves the sheet as it was.
+    label_.clear();
+    t_->codePage->Encode(value, label_);
+    if (label_.size() > biff5::kMaxLabelBytes) {
+      RefuseWrite(row, column,
+                  "kann in Excel 5.0/95 nicht mehr als 255 Zeichen aufnehmen. Bitte die Vorlage als Excel 97-2003 "
+                  "speichern");
+    }
+  }
   SheetCells& sc = Cells(si);
   const auto r = static_cast<uint16_t>(row - 1);
   const auto c = static_cast<uint16_t>(column - 1);
   PrepareCellWrite(*t_, sc, r, c);
+  // BIFF5 has no string table: the pool numbers the texts of the LABELs.
   const uint32_t isst = strings_.Index(value);
-  if (!PutTextCell(*t_, sc, r, c, isst)) ++totalDelta_;
+  if (t_->Biff5()) {
+    if (isst == labelOffsets_.size() - 1) {  // a text not seen before
+      labelBytes_.insert(labelBytes_.end(), label_.begin(), label_.end());
+      labelOffsets_.push_back(static_cast<uint32_t>(labelBytes_.size()));
+    }
+    PutTextCell(*t_, sc, r, c, isst);
+  } else if (!PutTextCell(*t_, sc, r, c, isst)) {
+    ++totalDelta_;
+  }
   changed_ = true;
 }
 
@@ -110,6 +131,11 @@ std::vector<uint8_t> Book::Serialize() const {
   e.window1 = window1_;
   e.hsState = hsState_;
   e.window2 = window2_;
+  e.cells = cells_;
+  if (t_->Biff5()) {
+    e.labels = {labelBytes_, labelOffsets_};
+    return SerializeWorkbookStream(*t_, e);
+  }
   e.newStrings = strings_.Added();
   e.stringsChanged = !e.newStrings.empty() || totalDelta_ != 0;
   e.sstTotal = static_cast<uint32_t>(

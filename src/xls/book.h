@@ -19,7 +19,9 @@ struct SheetCells;
 // Operations throw xls::Error: Fault::NoSuchWindow or TooFewSheets for a
 // window or worksheet that does not exist, Fault::RefusedWrite for a write
 // that would damage the workbook (array or table formulas, strings beyond
-// 32767 characters, cells outside the sheet).
+// 32767 characters, or 255 bytes in an Excel 5.0/95 workbook, cells outside
+// the sheet). A workbook is written in its own version: BIFF8 with a shared
+// string table, BIFF5 with LABEL records in its code page.
 class Book {
  public:
   explicit Book(std::shared_ptr<const Template> t);
@@ -51,6 +53,10 @@ class Book {
   std::vector<uint16_t> window2_;                            // per sheet, WINDOW2 option flags
   std::vector<std::unique_ptr<SheetCells>> cells_;           // per sheet; null while untouched
   StringPool strings_;  // refers to t_->strings, which stays put while books move
+  // BIFF5: the pool's texts in the code page, text k at [labelOffsets_[k], labelOffsets_[k + 1]).
+  std::vector<uint8_t> labelBytes_;
+  std::vector<uint32_t> labelOffsets_;
+  std::vector<uint8_t> label_;  // the text being written
   int64_t totalDelta_ = 0;
 };
 

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "xls/biff5.h"
 #include "xls/shared_formula.h"
 
 namespace skov::xls {
@@ -177,7 +178,22 @@ void WriteRow(std::vector<uint8_t>& out, const Template& t, const SheetCells& sc
   AppendBytes(out, body.data(), row::kSize);
 }
 
-void WriteItem(std::vector<uint8_t>& out, const Template& t, const CellItem& c, uint16_t row) {
+// BIFF5: a LABEL with text c.isst of `labels`.
+void WriteLabel(std::vector<uint8_t>& out, uint16_t row, const CellItem& c, const NewLabels& labels) {
+  const uint32_t from = labels.offsets[c.isst], to = labels.offsets[c.isst + 1];
+  PutRecordHeader(out, rec::kLabel, static_cast<uint16_t>(biff5::label::kChars + (to - from)));
+  const size_t at = out.size();
+  out.resize(at + biff5::label::kChars);
+  uint8_t* p = &out[at];
+  Put16(p + cell::kRow, row);
+  Put16(p + cell::kCol, c.first);
+  Put16(p + cell::kXf, c.xf);
+  Put16(p + biff5::label::kCch, static_cast<uint16_t>(to - from));
+  AppendBytes(out, labels.bytes.data() + from, to - from);
+}
+
+void WriteItem(std::vector<uint8_t>& out, const Template& t, const CellItem& c, uint16_t row,
+               const NewLabels& labels) {
   switch (c.source) {
     case CellSource::Template:
       AppendBytes(out, t.bytes.data() + c.pos, c.len);
@@ -189,7 +205,11 @@ void WriteItem(std::vector<uint8_t>& out, const Template& t, const CellItem& c, 
       WritePart(out, t, c, row);
       break;
     case CellSource::New:
-      WriteLabelSst(out, row, c);
+      if (t.Biff5()) {
+        WriteLabel(out, row, c, labels);
+      } else {
+        WriteLabelSst(out, row, c);
+      }
       break;
   }
 }
@@ -251,10 +271,17 @@ std::unique_ptr<SheetCells> BuildCells(const Template& t, const SheetInfo& sh) {
     if (r.type == rec::kIndex) sc->dbCells = true;
     if (r.type == rec::kDimensions && sc->dims < 0) {
       sc->dims = static_cast<int>(i);
-      sc->rwMic = Get32(body + dimensions::kRwMic);
-      sc->rwMac = Get32(body + dimensions::kRwMac);
-      sc->colMic = Get16(body + dimensions::kColMic);
-      sc->colMac = Get16(body + dimensions::kColMac);
+      if (t.Biff5()) {
+        sc->rwMic = Get16(body + biff5::dimensions::kRwMic);
+        sc->rwMac = Get16(body + biff5::dimensions::kRwMac);
+        sc->colMic = Get16(body + biff5::dimensions::kColMic);
+        sc->colMac = Get16(body + biff5::dimensions::kColMac);
+      } else {
+        sc->rwMic = Get32(body + dimensions::kRwMic);
+        sc->rwMac = Get32(body + dimensions::kRwMac);
+        sc->colMic = Get16(body + dimensions::kColMic);
+        sc->colMac = Get16(body + dimensions::kColMac);
+      }
     }
     if (r.type == rec::kColInfo && r.len >= colinfo::kMinSize) {
       sc->colInfo.push_back({Get16(body + colinfo::kFirst), Get16(body + colinfo::kLast), Get16(body + colinfo::kXf)});
@@ -340,7 +367,11 @@ void PrepareCellWrite(const Template& t, SheetCells& sc, uint16_t r, uint16_t c)
   const bool ok = kind == rec::kShrFmla ? MoveSharedAnchor(t, sc, *old, r, c)
                   : kind == 0           ? FormulaWritable(t, sc, *old, r, c)
                                         : false;
-  if (!ok) RefuseWrite(r + 1, c + 1, "Zelle gehoert zu einer Matrix- oder Tabellenformel");
+  if (ok) return;
+  const bool table = kind == rec::kTable || (kind == 0 && ItemBytes(t, *old)[4 + formula::kTokens] == ptg::kTbl);
+  RefuseWrite(r + 1, c + 1, kind == rec::kShrFmla ? "gehoert zu einer beschaedigten gemeinsamen Formel"
+                            : table               ? "gehoert zu einer Datentabelle (Mehrfachoperation)"
+                                                  : "gehoert zu einer Matrixformel");
 }
 
 bool PutTextCell(const Template& t, SheetCells& sc, uint16_t r, uint16_t c, uint32_t isst) {
@@ -416,7 +447,9 @@ bool PutTextCell(const Template& t, SheetCells& sc, uint16_t r, uint16_t c, uint
 }
 
 void WriteRebuiltSheet(std::vector<uint8_t>& out, const Template& t, size_t sheetIndex, const SheetCells& sc,
-                       uint16_t window2Flags) {
+                       uint16_t window2Flags, const NewLabels& labels) {
+  const bool biff5 = t.Biff5();
+  const uint16_t indexDbCells = biff5 ? biff5::index::kDbCells : index::kDbCells;
   const SheetInfo& sh = t.sheets[sheetIndex];
   const uint8_t* s = t.bytes.data();
   size_t blocks = 0;
@@ -430,7 +463,7 @@ void WriteRebuiltSheet(std::vector<uint8_t>& out, const Template& t, size_t shee
     const size_t at = out.size();
     if (int(i) == sh.index) {
       indexAt = at;
-      const auto len = static_cast<uint16_t>(index::kDbCells + (sc.dbCells ? 4 * blocks : 0));
+      const auto len = static_cast<uint16_t>(indexDbCells + (sc.dbCells ? 4 * blocks : 0));
       PutRecordHeader(out, rec::kIndex, len);
       out.resize(at + 4 + len);
       return;
@@ -438,7 +471,12 @@ void WriteRebuiltSheet(std::vector<uint8_t>& out, const Template& t, size_t shee
     AppendBytes(out, s + r.pos, 4u + r.len);
     uint8_t* body = &out[at + 4];
     if (int(i) == sh.window2) Put16(body + window2::kFlags, window2Flags);
-    if (int(i) == sc.dims && sc.dimsChanged) {
+    if (int(i) == sc.dims && sc.dimsChanged && biff5) {
+      Put16(body + biff5::dimensions::kRwMic, static_cast<uint16_t>(sc.rwMic));
+      Put16(body + biff5::dimensions::kRwMac, static_cast<uint16_t>(std::min<uint32_t>(sc.rwMac, 0xFFFF)));
+      Put16(body + biff5::dimensions::kColMic, sc.colMic);
+      Put16(body + biff5::dimensions::kColMac, sc.colMac);
+    } else if (int(i) == sc.dims && sc.dimsChanged) {
       Put32(body + dimensions::kRwMic, sc.rwMic);
       Put32(body + dimensions::kRwMac, sc.rwMac);
       Put16(body + dimensions::kColMic, sc.colMic);
@@ -468,7 +506,7 @@ void WriteRebuiltSheet(std::vector<uint8_t>& out, const Template& t, size_t shee
     for (size_t k = i; k < j; ++k) {
       const RowItem& row = sc.rows[k];
       firstCell.push_back(out.size());  // for a row without cells: where they would start, as Excel has it
-      for (const CellItem& c : row.cells) WriteItem(out, t, c, row.row);
+      for (const CellItem& c : row.cells) WriteItem(out, t, c, row.row, labels);
     }
     if (sc.dbCells) {
       const size_t at = out.size();
@@ -493,12 +531,25 @@ void WriteRebuiltSheet(std::vector<uint8_t>& out, const Template& t, size_t shee
 
   if (sh.index >= 0) {
     uint8_t* body = &out[indexAt + 4];
-    if (!sc.rows.empty()) {
-      Put32(body + index::kRwMic, sc.rows.front().row);
-      Put32(body + index::kRwMac, sc.rows.back().row + 1u);
+    if (biff5) {
+      // The row past the last fits 16 bits only up to row 65535.
+      if (!sc.rows.empty()) {
+        Put16(body + biff5::index::kRwMic, sc.rows.front().row);
+        Put16(body + biff5::index::kRwMac, static_cast<uint16_t>(std::min(sc.rows.back().row + 1u, 0xFFFFu)));
+      }
+      // Writers leave it 0 as often as not; it is kept so.
+      const uint8_t* old = s + sh.records[size_t(sh.index)].body();
+      if (Get32(old + biff5::index::kDefColWidth) != 0 && defColWidthAt >= 0) {
+        Put32(body + biff5::index::kDefColWidth, static_cast<uint32_t>(defColWidthAt));
+      }
+    } else {
+      if (!sc.rows.empty()) {
+        Put32(body + index::kRwMic, sc.rows.front().row);
+        Put32(body + index::kRwMac, sc.rows.back().row + 1u);
+      }
+      Put32(body + index::kDefColWidth, defColWidthAt >= 0 ? static_cast<uint32_t>(defColWidthAt) : 0);
     }
-    Put32(body + index::kDefColWidth, defColWidthAt >= 0 ? static_cast<uint32_t>(defColWidthAt) : 0);
-    for (size_t k = 0; k < dbCellAt.size(); ++k) Put32(body + index::kDbCells + 4 * k, dbCellAt[k]);
+    for (size_t k = 0; k < dbCellAt.size(); ++k) Put32(body + indexDbCells + 4 * k, dbCellAt[k]);
   }
 }
 

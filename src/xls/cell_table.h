@@ -31,7 +31,7 @@ enum class CellSource : uint8_t {
   Template,  // the template's record and the records attached to it, as they are
   Rebuilt,   // records built here from the template's (a shared formula moved), in `own`
   MulPart,   // columns [first, last] of a template MULBLANK or MULRK
-  New,       // a LABELSST written here
+  New,       // a LABELSST written here (BIFF5: a LABEL)
 };
 
 struct CellItem {
@@ -43,7 +43,7 @@ struct CellItem {
   uint32_t len = 0;    // Template: bytes of the record and its attached records
   uint16_t origFirst = 0;    // MulPart: first column of the template record
   uint16_t xf = 0;           // New
-  uint32_t isst = 0;         // New
+  uint32_t isst = 0;         // New: the string's index (BIFF5: of NewLabels)
   std::vector<uint8_t> own;  // Rebuilt
 };
 
@@ -101,6 +101,6 @@ bool PutTextCell(const Template& t, SheetCells& sc, uint16_t row, uint16_t colum
 
 // The sheet's substream with its cell table rebuilt.
 void WriteRebuiltSheet(std::vector<uint8_t>& out, const Template& t, size_t sheetIndex, const SheetCells& sc,
-                       uint16_t window2Flags);
+                       uint16_t window2Flags, const NewLabels& labels);
 
 }  // namespace skov::xls

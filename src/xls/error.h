@@ -7,7 +7,8 @@
 namespace skov::xls {
 
 enum class Fault {
-  NotAWorkbook,  // no BIFF8 workbook stream (another format, another version)
+  NotAWorkbook,  // no workbook stream (another format)
+  OldVersion,    // a workbook of Excel 2.x to 4.0
   Encrypted,     // protected by a password
   Damaged,       // the record structure does not hold together
   NoSuchWindow,  // fewer windows than asked for
@@ -15,8 +16,9 @@ enum class Fault {
   RefusedWrite,  // the write would damage the workbook or cannot be stored
 };
 
-// What went wrong and why; `Reason()` names the record or cell concerned.
-// For a refused write `row` and `column` (from 1) name the cell, else 0.
+// What went wrong and why, in German: for Fault::Damaged what is damaged,
+// for TooFewSheets and NoSuchWindow a whole sentence, for RefusedWrite what
+// keeps the cell (`row` and `column`, from 1) from being written.
 class Error : public std::runtime_error {
  public:
   Error(Fault fault, const std::string& reason, int row = 0, int column = 0)

@@ -104,7 +104,7 @@ bool MoveSharedAnchor(const Template& t, SheetCells& sc, const CellItem& anchor,
     Put16(body + shrfmla::kRwLast, lastRow);
     body[shrfmla::kColFirst] = static_cast<uint8_t>(nc);
     body[shrfmla::kColLast] = static_cast<uint8_t>(lastCol);
-    body[shrfmla::kCUse] = static_cast<uint8_t>(std::min<size_t>(e - g, 255));
+    if (!t.Biff5()) body[shrfmla::kCUse] = static_cast<uint8_t>(std::min<size_t>(e - g, 255));  // unused in BIFF5
     for (size_t i = g; i < e; ++i) {
       std::span<const uint8_t> b = ItemBytes(t, *members[i]);
       std::vector<uint8_t> bytes(b.begin(), b.end());

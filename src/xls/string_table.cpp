@@ -46,7 +46,7 @@ class GroupCursor {
       }
       uint32_t width = high ? 2 : 1;
       uint32_t n = std::min<uint32_t>(cch, (end_ - off_) / width);
-      if (n == 0) Fail(Fault::Damaged, "string character split across records");
+      if (n == 0) Fail(Fault::Damaged, "Zeichen ueber zwei Datensaetze geteilt");
       if (text) {
         for (uint32_t i = 0; i < n; ++i) {
           text->push_back(high ? Get16(&s_[off_ + 2 * i]) : s_[off_ + i]);
@@ -59,7 +59,7 @@ class GroupCursor {
 
  private:
   void NextRecord() {
-    if (++ri_ >= g_.size()) Fail(Fault::Damaged, "string table runs past its records");
+    if (++ri_ >= g_.size()) Fail(Fault::Damaged, "Zeichenkettentabelle reicht ueber ihre Datensaetze hinaus");
     off_ = g_[ri_].body();
     end_ = g_[ri_].end();
   }
@@ -101,13 +101,13 @@ class RecordWriter {
 
 SstTable ParseSst(std::span<const uint8_t> stream, std::span<const RecRef> group) {
   SstTable t;
-  if (group.empty() || group[0].len < sst::kStrings) Fail(Fault::Damaged, "string table too short");
+  if (group.empty() || group[0].len < sst::kStrings) Fail(Fault::Damaged, "Zeichenkettentabelle zu kurz");
   for (const RecRef& r : group) t.records.push_back(r.pos);
   t.total = Get32(&stream[group[0].body() + sst::kTotal]);
   t.unique = Get32(&stream[group[0].body() + sst::kUnique]);
   uint64_t bytes = 0;
   for (const RecRef& r : group) bytes += r.len;
-  if (t.unique > bytes / 3) Fail(Fault::Damaged, "string table count exceeds its data");
+  if (t.unique > bytes / 3) Fail(Fault::Damaged, "Zeichenkettentabelle zaehlt mehr, als sie fasst");
   t.starts.reserve(t.unique);
   t.plain.reserve(t.unique);
 
@@ -115,7 +115,7 @@ SstTable ParseSst(std::span<const uint8_t> stream, std::span<const RecRef> group
   c.Skip(sst::kStrings);
   std::u16string text;
   for (uint32_t i = 0; i < t.unique; ++i) {
-    if (c.AtGroupEnd()) Fail(Fault::Damaged, "string table holds fewer strings than its count");
+    if (c.AtGroupEnd()) Fail(Fault::Damaged, "Zeichenkettentabelle haelt weniger Zeichenketten als gezaehlt");
     t.starts.push_back(c.Position());
     uint16_t cch = c.U16();
     uint8_t flags = c.Byte();
@@ -127,7 +127,7 @@ SstTable ParseSst(std::span<const uint8_t> stream, std::span<const RecRef> group
     c.Skip(4ull * runs + ext);
     if (plain) t.plain.emplace(text, i);
   }
-  if (!c.AtGroupEnd()) Fail(Fault::Damaged, "string table holds more data than its count");
+  if (!c.AtGroupEnd()) Fail(Fault::Damaged, "Zeichenkettentabelle haelt mehr Daten als gezaehlt");
   return t;
 }
 

@@ -3,17 +3,22 @@
 
 #include <algorithm>
 
+#include "xls/biff5.h"
 #include "xls/cell_table.h"
 
 namespace skov::xls {
 namespace {
 
 constexpr int kMaxNesting = 32;
+// BOF record numbers of Excel 2.x, 3.0 and 4.0, whose files hold no substreams.
+constexpr uint16_t kBofBiff2 = 0x0009;
+constexpr uint16_t kBofBiff3 = 0x0209;
+constexpr uint16_t kBofBiff4 = 0x0409;
 
-void CheckBof(std::span<const uint8_t> s, const RecRef& r) {
-  if (r.type != rec::kBof) Fail(Fault::Damaged, "substream does not start with BOF");
-  if (r.len < bof::kMinSize) Fail(Fault::Damaged, "BOF too short");
-  if (Get16(&s[r.body() + bof::kVersion]) != bof::kBiff8) Fail(Fault::NotAWorkbook, "not a BIFF8 workbook");
+void CheckBof(std::span<const uint8_t> s, const RecRef& r, uint16_t version) {
+  if (r.type != rec::kBof) Fail(Fault::Damaged, "Teilstrom beginnt nicht mit BOF");
+  if (r.len < bof::kMinSize) Fail(Fault::Damaged, "BOF zu kurz");
+  if (Get16(&s[r.body() + bof::kVersion]) != version) Fail(Fault::Damaged, "Teilstrom einer anderen Excel-Version");
 }
 
 void ParseSheet(const Template& t, SheetInfo& sh) {
@@ -26,11 +31,11 @@ void ParseSheet(const Template& t, SheetInfo& sh) {
     // Some writers repeat a chart's BOF right after it, with one EOF for both.
     const bool repeated = r.type == rec::kBof && !sh.records.empty() && sh.records.back().type == rec::kBof;
     if (r.type == rec::kBof && !repeated) {
-      CheckBof(s, r);
-      if (++depth > kMaxNesting) Fail(Fault::Damaged, "substreams nested too deep");
+      CheckBof(s, r, t.version);
+      if (++depth > kMaxNesting) Fail(Fault::Damaged, "Teilstroeme zu tief verschachtelt");
       d = depth;
     } else if (depth == 0) {
-      Fail(Fault::Damaged, "sheet substream does not start with BOF");
+      Fail(Fault::Damaged, "Blatt beginnt nicht mit BOF");
     }
     sh.records.push_back(r);
     sh.depth.push_back(static_cast<uint8_t>(d));
@@ -47,15 +52,17 @@ void ParseSheet(const Template& t, SheetInfo& sh) {
     if (r.type == rec::kWsBool && r.len >= 2) dialog = Get16(body + wsbool::kFlags) & wsbool::kDialog;
     if (r.type == rec::kWindow2 && r.len >= window2::kMinSize && sh.window2 < 0) sh.window2 = static_cast<int>(i);
     if (r.type == rec::kIndex && sh.index < 0) {
-      if (r.len < index::kMinSize) Fail(Fault::Damaged, "INDEX too short");
+      if (r.len < (t.Biff5() ? biff5::index::kMinSize : index::kMinSize)) Fail(Fault::Damaged, "INDEX zu kurz");
       sh.index = static_cast<int>(i);
     }
     uint16_t first, last;
     if (IsCellRecord(r.type) && !CellColumns(r.type, body, r.len, first, last)) {
-      Fail(Fault::Damaged, "damaged cell record");
+      Fail(Fault::Damaged, "Zelldatensatz mit falscher Laenge");
     }
-    if (r.type == rec::kRow && r.len < row::kSize) Fail(Fault::Damaged, "ROW too short");
-    if (r.type == rec::kDimensions && r.len < dimensions::kSize) Fail(Fault::Damaged, "DIMENSIONS too short");
+    if (r.type == rec::kRow && r.len < row::kSize) Fail(Fault::Damaged, "ROW zu kurz");
+    if (r.type == rec::kDimensions && r.len < (t.Biff5() ? biff5::dimensions::kSize : dimensions::kSize)) {
+      Fail(Fault::Damaged, "DIMENSIONS zu kurz");
+    }
   }
   uint8_t boundType = s[t.globals[sh.boundSheet].body() + boundsheet::kDt];
   sh.worksheet = boundType == boundsheet::kDtWorksheet && sh.bofType == bof::kWorksheet && !dialog;
@@ -111,7 +118,7 @@ void WriteSheetCopy(std::vector<uint8_t>& out, const Template& t, const SheetInf
     const RecRef& r = sh.records[size_t(sh.index)];
     const int64_t delta = int64_t(base) - int64_t(sh.start);
     uint8_t* body = &out[base + r.body() - sh.start];
-    for (uint32_t off = index::kDefColWidth; off + 4 <= r.len; off += 4) {
+    for (uint32_t off = t.Biff5() ? biff5::index::kDefColWidth : index::kDefColWidth; off + 4 <= r.len; off += 4) {
       uint32_t v = Get32(body + off);
       if (v >= sh.start && v < sh.end) Put32(body + off, static_cast<uint32_t>(int64_t(v) + delta));
     }
@@ -159,40 +166,51 @@ std::shared_ptr<const Template> ParseWorkbookStream(std::vector<uint8_t> stream)
   std::span<const uint8_t> s = t->bytes;
 
   RecRef first = ReadRecordAt(s, 0);
-  CheckBof(s, first);
-  if (Get16(&s[first.body() + bof::kType]) != bof::kGlobals) {
-    Fail(Fault::NotAWorkbook, "stream does not start with the workbook globals");
+  if (first.type == kBofBiff2 || first.type == kBofBiff3 || first.type == kBofBiff4) {
+    Fail(Fault::OldVersion, "Excel 2.x bis 4.0");
   }
+  if (first.type != rec::kBof || first.len < bof::kMinSize) Fail(Fault::NotAWorkbook, "kein BOF am Anfang");
+  t->version = Get16(&s[first.body() + bof::kVersion]);
+  if (t->version != bof::kBiff8 && t->version != biff5::kVersion) Fail(Fault::NotAWorkbook, "unbekannte Version");
+  if (Get16(&s[first.body() + bof::kType]) != bof::kGlobals) {
+    Fail(Fault::NotAWorkbook, "Strom beginnt nicht mit den Arbeitsmappendaten");
+  }
+  uint16_t codePage = biff5::kWindows1252;
   uint32_t pos = 0;
   for (;;) {
     RecRef r = ReadRecordAt(s, pos);
-    if (r.type == rec::kBof && !t->globals.empty()) Fail(Fault::Damaged, "globals without EOF");
-    if (r.type == rec::kFilePass) Fail(Fault::Encrypted, "workbook is encrypted");
+    if (r.type == rec::kBof && !t->globals.empty()) Fail(Fault::Damaged, "Arbeitsmappendaten ohne EOF");
+    if (r.type == rec::kFilePass) Fail(Fault::Encrypted, "verschluesselt");
+    if (r.type == biff5::kCodePageRecord && r.len >= biff5::codepage::kSize) {
+      codePage = Get16(&s[r.body() + biff5::codepage::kId]);
+    }
     t->globals.push_back(r);
     pos = r.end();
     if (r.type == rec::kEof) break;
   }
   const uint32_t globalsEnd = pos;
   int normalStyleXf = -1;
+  if (t->Biff5()) t->codePage = std::make_unique<const CodePage>(codePage);
 
   for (size_t i = 0; i < t->globals.size(); ++i) {
     const RecRef& r = t->globals[i];
     switch (r.type) {
       case rec::kBoundSheet: {
-        if (r.len < boundsheet::kMinSize) Fail(Fault::Damaged, "BOUNDSHEET too short");
+        if (r.len < boundsheet::kMinSize) Fail(Fault::Damaged, "BOUNDSHEET zu kurz");
         SheetInfo sh;
         sh.boundSheet = i;
         sh.start = Get32(&s[r.body() + boundsheet::kPos]);
-        if (sh.start < globalsEnd || sh.start >= s.size()) Fail(Fault::Damaged, "sheet offset outside the stream");
+        if (sh.start < globalsEnd || sh.start >= s.size()) Fail(Fault::Damaged, "Blattposition ausserhalb des Stroms");
         t->sheets.push_back(std::move(sh));
         break;
       }
       case rec::kWindow1:
-        if (r.len < window1::kSize) Fail(Fault::Damaged, "WINDOW1 too short");
+        if (r.len < window1::kSize) Fail(Fault::Damaged, "WINDOW1 zu kurz");
         t->window1.push_back(i);
         break;
       case rec::kSst: {
-        if (t->sst >= 0) Fail(Fault::Damaged, "two string tables");
+        if (t->Biff5()) break;  // no string table before Excel 97
+        if (t->sst >= 0) Fail(Fault::Damaged, "zwei Zeichenkettentabellen");
         size_t e = i + 1;
         while (e < t->globals.size() && t->globals[e].type == rec::kContinue) ++e;
         t->sst = static_cast<int>(i);
@@ -201,7 +219,8 @@ std::shared_ptr<const Template> ParseWorkbookStream(std::vector<uint8_t> stream)
         break;
       }
       case rec::kExtSst:
-        if (t->sst < 0 || t->extSst >= 0) Fail(Fault::Damaged, "EXTSST without a string table before it");
+        if (t->Biff5()) break;
+        if (t->sst < 0 || t->extSst >= 0) Fail(Fault::Damaged, "EXTSST ohne Zeichenkettentabelle davor");
         t->extSst = static_cast<int>(i);
         break;
       case rec::kXf:
@@ -230,7 +249,7 @@ std::shared_ptr<const Template> ParseWorkbookStream(std::vector<uint8_t> stream)
             [&](size_t a, size_t b) { return t->sheets[a].start < t->sheets[b].start; });
   for (size_t k = 1; k < t->streamOrder.size(); ++k) {
     if (t->sheets[t->streamOrder[k]].start < t->sheets[t->streamOrder[k - 1]].end) {
-      Fail(Fault::Damaged, "sheet substreams overlap");
+      Fail(Fault::Damaged, "Blaetter ueberlappen sich");
     }
   }
   return t;
@@ -256,7 +275,7 @@ std::vector<uint8_t> SerializeWorkbookStream(const Template& t, const StreamEdit
     AppendBytes(out, t.bytes.data() + prev, sh.start - prev);
     sheetAt[k] = out.size();
     if (const SheetCells* sc = e.cells[k].get()) {
-      WriteRebuiltSheet(out, t, k, *sc, e.window2[k]);
+      WriteRebuiltSheet(out, t, k, *sc, e.window2[k], e.labels);
     } else {
       WriteSheetCopy(out, t, sh, e.window2[k]);
     }

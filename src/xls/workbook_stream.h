@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "xls/biff.h"
+#include "xls/code_page.h"
 #include "xls/string_table.h"
 
 namespace skov::xls {
@@ -30,6 +31,11 @@ struct SheetInfo {
 // The parsed template: the stream's bytes and where its records lie.
 struct Template {
   std::vector<uint8_t> bytes;
+  // BIFF8 (Excel 97 to 2003) or BIFF5 (Excel 5.0 and 95, without a string
+  // table; its texts in `codePage`, null for BIFF8).
+  uint16_t version = bof::kBiff8;
+  std::unique_ptr<const CodePage> codePage;
+  bool Biff5() const { return version != bof::kBiff8; }
   std::vector<RecRef> globals;  // BOF .. EOF of the workbook globals
   std::vector<SheetInfo> sheets;         // BOUNDSHEET (tab) order
   std::vector<size_t> worksheets;        // indices into sheets, the n-th worksheet first
@@ -54,11 +60,18 @@ struct Template {
 // Whether a new cell may use XF `index`: a cell XF, not a style XF.
 bool IsCellXf(const Template& t, uint16_t index);
 
-// Fault::NotAWorkbook, Encrypted or Damaged for a stream that is not a
-// sound, unencrypted BIFF8 workbook.
+// Fault::NotAWorkbook, OldVersion, Encrypted or Damaged for a stream that is
+// not a sound, unencrypted BIFF8 or BIFF5 workbook.
 std::shared_ptr<const Template> ParseWorkbookStream(std::vector<uint8_t> stream);
 
 struct SheetCells;
+
+// BIFF5 texts of new cells in the code page, each once: text k is
+// bytes[offsets[k], offsets[k + 1]).
+struct NewLabels {
+  std::span<const uint8_t> bytes;
+  std::span<const uint32_t> offsets;
+};
 
 // What a book changes, as the stream writer needs it.
 struct StreamEdits {
@@ -70,6 +83,7 @@ struct StreamEdits {
   std::span<const std::u16string_view> newStrings;
   std::span<const std::unique_ptr<SheetCells>> cells;  // per sheet; null for a sheet copied as it is
   bool addCellXf = false;  // Template::newCellXf is written as XF Template::defaultCellXf
+  NewLabels labels;  // BIFF5: the texts of new cells
 };
 
 std::vector<uint8_t> SerializeWorkbookStream(const Template& t, const StreamEdits& edits);

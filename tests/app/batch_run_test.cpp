@@ -174,7 +174,8 @@ TEST(BatchRun, SummaryNamesEveryFileNotSaved) {
        "0 gespeichert, 1 nicht gespeichert\n"},
       {"template missing from the default folder",
        {{"A.TXT", good}}, false, {"{imp}/A.TXT"},
-       "A.TXT: SKOV_IMPORT.XLS : Exceldatei kann nicht zugewiesen werden.\n0 gespeichert, 1 nicht gespeichert\n"},
+       "A.TXT: SKOV_IMPORT.XLS : Exceldatei kann nicht zugewiesen werden. Grund: Die Datei fehlt: "
+       "{def}/SKOV_IMPORT.XLS\n0 gespeichert, 1 nicht gespeichert\n"},
       {"earlier results are tried but not counted",
        {{"A.TXT", good}, {"A.XLS", "alt"}}, true, {"{imp}/A.TXT"},
        "1 gespeichert, 0 nicht gespeichert, 1 nicht gezaehlt (.XLS/.LOG/.LST)\n"},
@@ -192,7 +193,7 @@ TEST(BatchRun, SummaryNamesEveryFileNotSaved) {
     const std::string text = err.str();
     const size_t closing = text.find("Log-Datei: ");
     ASSERT_NE(closing, std::string::npos) << text;
-    EXPECT_EQ(text.substr(text.find('\n', closing) + 1), c.summary);
+    EXPECT_EQ(text.substr(text.find('\n', closing) + 1), Fill(c.summary, imp.str(), def.str()));
   }
 }
 

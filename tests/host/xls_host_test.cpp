@@ -192,22 +192,35 @@ TEST(XlsHost, BindingFailuresAreNotRefusals) {
     edit(s);
     return container(u"Workbook", s);
   };
+  // Each with the reason the log gives after its failure line.
   struct Case {
     const char* what;
     std::string bytes;  // empty: no file at all
+    std::u16string reason;
   } cases[] = {
-      {"no such file", ""},
-      {"text file", "Kein Arbeitsblatt\r\n"},
-      {"no workbook stream", container(u"Daten", {1, 2, 3})},
-      {"older workbook", container(u"Book", stream)},
-      {"older BOF in a Workbook stream", withStream([](auto& s) { s[5] = 0x05; })},
+      {"no such file", "", u"Die Datei fehlt: " + FromUtf8(dir / "SKOV_IMPORT.XLS")},
+      {"text file", "Kein Arbeitsblatt\r\n", u"Die Datei ist keine Excel-Arbeitsmappe."},
+      {"xlsx", std::string("PK\x03\x04", 4) + std::string(600, 'x'),
+       u"Die Datei ist eine Excel-2007-Arbeitsmappe (.xlsx) oder ein anderes ZIP-Archiv. Bitte als Excel 97-2003 "
+       u"speichern."},
+      {"Excel 4.0 worksheet", std::string("\x09\x04\x06\x00\x00\x00\x10\x00", 8) + std::string(600, '\0'),
+       u"Excel 2.x bis 4.0 wird nicht unterstuetzt. Bitte als Excel 97-2003 speichern."},
+      {"no workbook stream", container(u"Daten", {1, 2, 3}), u"Die Datei ist keine Excel-Arbeitsmappe."},
+      {"password-protected xlsx", container(u"EncryptedPackage", {1, 2, 3}),
+       u"Die Datei ist mit einem Kennwort verschluesselt."},
+      {"damaged compound file", std::string(good).replace(0x1C, 2, "\x00\x00"),
+       u"Die Datei ist beschaedigt (Aufbau der Verbunddatei)."},
+      {"BIFF5 globals with BIFF8 sheets", withStream([](auto& s) { s[5] = 0x05; }),
+       u"Die Datei ist beschaedigt (Teilstrom einer anderen Excel-Version)."},
       {"encrypted", withStream([](auto& s) {
          // FILEPASS in place of the first record after BOF (same length records are not needed:
          // the record type alone marks the workbook encrypted)
          s[20] = 0x2F;
          s[21] = 0x00;
-       })},
-      {"truncated record", withStream([](auto& s) { s.resize(s.size() - 2100); })},
+       }),
+       u"Die Datei ist mit einem Kennwort verschluesselt."},
+      {"truncated record", withStream([](auto& s) { s.resize(s.size() - 2100); }),
+       u"Die Datei ist beschaedigt (Blattposition ausserhalb des Stroms)."},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -215,10 +228,17 @@ TEST(XlsHost, BindingFailuresAreNotRefusals) {
     fs::remove(path);
     if (!c.bytes.empty()) WriteFile(path, c.bytes);
     auto host = MakeXlsHost(FromUtf8(dir.str()));
-    int err = ErrorOf([&] { host->BindToFile(FromUtf8(path)); });
-    EXPECT_NE(err, 0);
-    EXPECT_NE(err, 1004);
+    try {
+      host->BindToFile(FromUtf8(path));
+      ADD_FAILURE() << "bound";
+    } catch (const RuntimeError& e) {
+      EXPECT_NE(e.Number(), 1004);
+      EXPECT_EQ(e.Reason(), c.reason);
+    }
   }
+  // A BIFF8 stream under the older name binds all the same.
+  WriteFile(dir / "SKOV_IMPORT.XLS", container(u"Book", stream));
+  EXPECT_EQ(ErrorOf([&] { MakeXlsHost(u"/")->BindToFile(FromUtf8(dir / "SKOV_IMPORT.XLS")); }), 0);
   // A folder in place of the file.
   fs::create_directory(dir / "ORDNER.XLS");
   EXPECT_EQ(ErrorOf([&] { MakeXlsHost(u"/")->BindToFile(FromUtf8(dir / "ORDNER.XLS")); }), 432);

@@ -79,7 +79,7 @@ TEST_F(FolderRun, ShortNamesFailAtTheOutputName) {
   Start();
   EXPECT_TRUE(LogHas("IMPORT.LOG", "ZX.XLS :Exceldatei kann nicht geschrieben werden."));
   EXPECT_TRUE(LogHas("IMPORT.LOG", Imp(".XLS") + " :Kein Zugriff auf diese Datei moeglich."));
-  EXPECT_TRUE(LogHas("IMPORT.LOG", "Die Ausgabedatei haette keinen Namen vor .XLS."));
+  EXPECT_TRUE(LogHas("IMPORT.LOG", "Grund: Die Ausgabedatei haette keinen Namen vor .XLS."));
   EXPECT_TRUE(host.log.saved.empty());
 }
 

@@ -36,6 +36,11 @@ class RealHostRun : public ::testing::Test {
   static bool Has(const std::vector<std::string>& lines, const std::string& line) {
     return std::find(lines.begin(), lines.end(), line) != lines.end();
   }
+  // `line`, directly followed by `next`.
+  static bool HasThen(const std::vector<std::string>& lines, const std::string& line, const std::string& next) {
+    auto at = std::find(lines.begin(), lines.end(), line);
+    return at != lines.end() && at + 1 != lines.end() && at[1] == next;
+  }
 
   TempDir dir;
   std::unique_ptr<SpreadsheetHost> host;
@@ -63,18 +68,20 @@ TEST_F(RealHostRun, TemplateThatCannotBeBound) {
   struct Case {
     const char* what;
     std::string bytes;  // "-": no template at all
+    std::string reason;
   };
   const Case cases[] = {
-      {"missing", "-"},
-      {"text file", "ZNAME;1\r\n"},
-      {"truncated compound file", ReadFile(kExample).substr(0, 1000)},
+      {"missing", "-", "Grund: Die Datei fehlt: " + dir / "std/SKOV_IMPORT.XLS"},
+      {"text file", "ZNAME;1\r\n", "Grund: Die Datei ist keine Excel-Arbeitsmappe."},
+      {"truncated compound file", ReadFile(kExample).substr(0, 1000),
+       "Grund: Die Datei ist beschaedigt (Aufbau der Verbunddatei)."},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     std::filesystem::remove(dir / "std/SKOV_IMPORT.XLS");
     if (c.bytes != "-") WriteFile(dir / "std/SKOV_IMPORT.XLS", c.bytes);
     auto log = Run(dir / "imp/PLAN.TXT", Drawing(3));
-    EXPECT_TRUE(Has(log, "SKOV_IMPORT.XLS :Exceldatei kann nicht zugewiesen werden."));
+    EXPECT_TRUE(HasThen(log, "SKOV_IMPORT.XLS :Exceldatei kann nicht zugewiesen werden.", c.reason));
     EXPECT_FALSE(std::filesystem::exists(dir / "imp/PLAN.XLS"));
   }
 }
@@ -115,7 +122,8 @@ TEST_F(RealHostRun, ImportFileIsNeverSavedOver) {
 TEST_F(RealHostRun, TemplateWithFewerThanFiveWorksheets) {
   Template(std::string(SKOV_TEST_DATA) + "/xls/xlwt_cells.xls");  // two worksheets
   auto log = Run(dir / "imp/PLAN.TXT", Drawing(60));
-  EXPECT_TRUE(Has(log, "Laufzeitfehler 9: Index ausserhalb des gueltigen Bereichs - " + dir / "imp/PLAN.TXT"));
+  EXPECT_TRUE(HasThen(log, "Laufzeitfehler 9: Index ausserhalb des gueltigen Bereichs - " + dir / "imp/PLAN.TXT",
+                      "Grund: Die Vorlage hat nur 2 Tabellenblaetter."));
   EXPECT_FALSE(std::filesystem::exists(dir / "imp/PLAN.XLS")) << "nothing partial is saved";
   EXPECT_EQ(messages.shown.size(), 1u);
 }

@@ -268,8 +268,8 @@ TEST_F(ImportRunTest, LogAndOutputNames) {
       {"PLAN.txt", "PLAN.LOG", Imp("PLAN.XLS"), nullptr},
       {"PLAN.CSV1", "PLAN.CLOG", Imp("PLAN..XLS"), nullptr},
       {"DATEN.CSV1", "DATEN.CLOG", Imp("DATEN..XLS"), nullptr},
-      {"PLAN", "PLOG", Imp(".XLS"), "Die Ausgabedatei haette keinen Namen vor .XLS."},
-      {"L01", "LOG", dir.str() + "/imp.XLS", "Die Ausgabedatei laege nicht im Ordner der Importdatei:"},
+      {"PLAN", "PLOG", Imp(".XLS"), "Grund: Die Ausgabedatei haette keinen Namen vor .XLS."},
+      {"L01", "LOG", dir.str() + "/imp.XLS", "Grund: Die Ausgabedatei laege nicht im Ordner der Importdatei:"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.chosen);
@@ -301,7 +301,7 @@ TEST_F(ImportRunTest, AnOutputOfThisRunIsNeverReplaced) {
   const auto log = LogLines("IMPORT.LOG");
   EXPECT_EQ(std::count(log.begin(), log.end(), "Neue Excel-Datei:" + Imp("PLAN.XLS")), 1);
   EXPECT_TRUE(InOrder(log, {Imp("PLAN.XLS") + " :Kein Zugriff auf diese Datei moeglich.",
-                            "In diesem Lauf schon geschrieben aus:" + Imp("PLAN.CSV")}))
+                            "Grund: In diesem Lauf schon geschrieben aus:" + Imp("PLAN.CSV")}))
       << Joined(log);
   EXPECT_EQ(Cell(Saved(Imp("PLAN.XLS")), 1, 12, 5), u"<none>") << "still the workbook of PLAN.CSV";
 }

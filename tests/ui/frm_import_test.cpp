@@ -249,6 +249,7 @@ TEST_F(FrmImportTest, AltIRunsTheImportAndEnds) {
   // No template in the default folder: the summary below the log's path says so.
   EXPECT_EQ(messages.shown.back().prompt, u"Log-Datei: " + state.LogPfad +
                                               u"\nPLAN.TXT: SKOV_IMPORT.XLS : Exceldatei kann nicht zugewiesen werden."
+                                              u" Grund: Die Datei fehlt: " + state.StandardPfad + u"/SKOV_IMPORT.XLS"
                                               u"\n0 gespeichert, 1 nicht gespeichert");
 }
 

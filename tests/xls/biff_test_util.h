@@ -262,6 +262,8 @@ inline std::vector<std::u16string> ReadSst(const std::vector<RawRec>& group, uin
 inline ReadBook ReadStream(const Bytes& s) {
   ReadBook book;
   std::vector<RawRec> globals = Records(s, 0, true);
+  // Excel 5.0/95: sheet names and LABEL texts are byte strings (read as Latin-1 here).
+  const bool biff5 = !globals.empty() && Rd(globals[0].body, 0, 2) == 0x0500;
   std::vector<std::pair<size_t, ReadSheet>> sheets;
   for (size_t i = 0; i < globals.size(); ++i) {
     const RawRec& r = globals[i];
@@ -269,7 +271,7 @@ inline ReadBook ReadStream(const Bytes& s) {
     if (r.type == 0x0085) {
       ReadSheet sh;
       sh.hsState = r.body[4];
-      sh.name.assign(r.body.begin() + 8, r.body.end());
+      sh.name.assign(r.body.begin() + (biff5 ? 7 : 8), r.body.end());
       sheets.emplace_back(Rd(r.body, 0, 4), sh);
     }
     if (r.type == 0x00FC) {
@@ -295,7 +297,13 @@ inline ReadBook ReadStream(const Bytes& s) {
       switch (r.type) {
         case 0x023E: sh.window2 = uint16_t(Rd(b, 0, 2)); break;
         case 0x00FD: put(int(Rd(b, 2, 2)), uint16_t(Rd(b, 4, 2)), book.sst.at(Rd(b, 6, 4))); break;
-        case 0x0201: case 0x0203: case 0x027E: case 0x0205: case 0x0006: case 0x0204:
+        case 0x0204:
+          if (biff5) {
+            put(int(Rd(b, 2, 2)), uint16_t(Rd(b, 4, 2)), raw(8, 8 + Rd(b, 6, 2)));
+            break;
+          }
+          [[fallthrough]];
+        case 0x0201: case 0x0203: case 0x027E: case 0x0205: case 0x0006:
           put(int(Rd(b, 2, 2)), uint16_t(Rd(b, 4, 2)), raw(6, b.size()));
           break;
         case 0x00BE:
@@ -318,6 +326,7 @@ inline ReadBook ReadStream(const Bytes& s) {
 inline Bytes WorkbookStreamOf(const Bytes& file) {
   xls::CompoundFile cf = xls::ReadCompoundFile(file);
   const xls::CfbEntry* e = xls::FindChild(cf.root, u"Workbook");
+  if (!e) e = xls::FindChild(cf.root, u"Book");
   return e ? e->data : Bytes{};
 }
 

@@ -216,15 +216,26 @@ TEST(BookWrite, ArrayAndTableFormulasAreNotBroken) {
     const char* what;
     int row, col;
     int error;
+    std::string reason;  // what the refusal says about the cell
   } cases[] = {
-      {"shared anchor", 1, 1, 0}, {"shared member", 1, 2, 0}, {"array anchor", 2, 1, kRefused},
-      {"array member", 2, 2, kRefused}, {"table cell", 3, 1, kRefused}, {"plain formula", 4, 1, 0},
+      {"shared anchor", 1, 1, 0, ""},
+      {"shared member", 1, 2, 0, ""},
+      {"array anchor", 2, 1, kRefused, "gehoert zu einer Matrixformel"},
+      {"array member", 2, 2, kRefused, "gehoert zu einer Matrixformel"},
+      {"table cell", 3, 1, kRefused, "gehoert zu einer Datentabelle (Mehrfachoperation)"},
+      {"plain formula", 4, 1, 0, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     Book book(Parse(stream));
     EXPECT_EQ(FaultOf([&] { book.WriteCell(1, c.row, c.col, u"x"); }), c.error);
     if (c.error) {
+      try {
+        book.WriteCell(1, c.row, c.col, u"x");
+      } catch (const Error& e) {
+        EXPECT_EQ(e.Reason(), c.reason);
+        EXPECT_EQ(std::make_pair(e.Row(), e.Column()), std::make_pair(c.row, c.col));
+      }
       EXPECT_EQ(book.Serialize(), stream);
     } else {
       EXPECT_EQ(ReadStream(book.Serialize()).sheets[0].cells.at({c.row - 1, c.col - 1}).text, u"x");

@@ -1,0 +1,26 @@
+// Texts in a workbook's code page, as Excel 5.0/95 workbooks store them.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+namespace skov::xls {
+
+class CodePage {
+ public:
+  // `id` as the CODEPAGE record gives it; one the system does not know
+  // keeps only ASCII.
+  explicit CodePage(uint16_t id);
+  uint16_t Id() const { return id_; }
+  // Appends `text` in this code page. A character it cannot hold becomes
+  // '?', as Excel stores it; so does a character outside the BMP.
+  void Encode(std::u16string_view text, std::vector<uint8_t>& out) const;
+
+ private:
+  uint16_t id_;
+  // Per UTF-16 unit: 0 none, 1..0xFF one byte, above that a lead and a trail byte.
+  std::vector<uint16_t> bytes_;
+};
+
+}  // namespace skov::xls
