@@ -33,6 +33,11 @@ constexpr uint16_t kDbCells = 12;
 constexpr uint16_t kMinSize = 12;
 }  // namespace index
 
+namespace xf {
+constexpr uint16_t kUsed = 7;  // orientation and the attributes a cell XF sets itself
+constexpr uint16_t kSize = 16;
+}  // namespace xf
+
 // A text cell: row, column, XF, byte count, the bytes in the workbook's code page.
 namespace label {
 constexpr uint16_t kCch = 6;

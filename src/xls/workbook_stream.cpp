@@ -10,6 +10,9 @@ namespace skov::xls {
 namespace {
 
 constexpr int kMaxNesting = 32;
+
+// An XF record's body: 16 bytes in BIFF5.
+size_t XfSize(const Template& t) { return t.Biff5() ? biff5::xf::kSize : xf::kSize; }
 // BOF record numbers of Excel 2.x, 3.0 and 4.0, whose files hold no substreams.
 constexpr uint16_t kBofBiff2 = 0x0009;
 constexpr uint16_t kBofBiff3 = 0x0209;
@@ -100,8 +103,8 @@ void WriteGlobals(std::vector<uint8_t>& out, const Template& t, const StreamEdit
       std::copy(e.window1[window].begin(), e.window1[window].end(), out.begin() + long(at) + 4);
       ++window;
     } else if (e.addCellXf && int(i) == t.lastXf) {
-      PutRecordHeader(out, rec::kXf, xf::kSize);
-      AppendBytes(out, t.newCellXf.data(), xf::kSize);
+      PutRecordHeader(out, rec::kXf, static_cast<uint16_t>(XfSize(t)));
+      AppendBytes(out, t.newCellXf.data(), XfSize(t));
     }
   }
 }
@@ -143,12 +146,13 @@ void ChooseDefaultCellXf(Template& t, int normalStyleXf) {
     if (count++ == parent) at = i;
   }
   const RecRef& r = t.globals[at];
-  std::copy(t.bytes.begin() + r.body(), t.bytes.begin() + r.body() + std::min<size_t>(r.len, xf::kSize),
+  const size_t size = XfSize(t);
+  std::copy(t.bytes.begin() + r.body(), t.bytes.begin() + r.body() + std::min<size_t>(r.len, size),
             t.newCellXf.begin());
   const uint16_t type = Get16(&t.newCellXf[xf::kType]);
   Put16(&t.newCellXf[xf::kType],
         static_cast<uint16_t>((type & xf::kLockedHidden) | (parent << xf::kParentShift)));
-  t.newCellXf[xf::kUsed] &= static_cast<uint8_t>(~xf::kUsedMask);
+  t.newCellXf[t.Biff5() ? biff5::xf::kUsed : xf::kUsed] &= static_cast<uint8_t>(~xf::kUsedMask);
   t.defaultCellXf = static_cast<uint16_t>(t.styleXf.size());
   t.addsCellXf = true;
 }

@@ -115,7 +115,7 @@ TEST(BatchFiles, WriteFailuresAreReportedAndSavedWorkbooksStay) {
        {"A.XLS", "B.XLS"}},
       {"workbook", templateSize / 2, {{"A.TXT", Export(1)}}, 1, {},
        {"{imp}/A.XLS :Kein Zugriff auf diese Datei moeglich.   \r\n"
-        "Kein Speicherplatz mehr (Datentraeger voll oder Dateigroesse begrenzt)."}, {}},
+        "Grund: Kein Speicherplatz mehr (Datentraeger voll oder Dateigroesse begrenzt)."}, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
