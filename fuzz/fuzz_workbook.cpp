@@ -1,15 +1,20 @@
-// Fuzz target: the input as template SKOV_IMPORT.XLS, driven through the public host API.
+// Fuzz target: the input as template SKOV_IMPORT.XLS, driven through the public host API; what it saves must bind again and hold what was written.
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include "host/xls_host.h"
 #include "strings/runtime_error.h"
 #include "strings/text.h"
+#include "xls/cell_table.h"
+#include "xls/cfb.h"
+#include "xls/workbook_stream.h"
 
 namespace {
 
@@ -28,10 +33,58 @@ const fs::path& Folder() {
 
 // Each call may raise; the host is expected to refuse damaged workbooks.
 template <typename F>
-void Try(F&& f) {
+bool Try(F&& f) {
   try {
     f();
+    return true;
   } catch (const skov::RuntimeError&) {
+    return false;
+  }
+}
+
+[[noreturn]] void Broken(const std::string& what) {
+  std::fprintf(stderr, "fuzz_workbook: saved workbook broken: %s\n", what.c_str());
+  std::abort();
+}
+
+struct Written {
+  int sheet, row, column;
+  std::u16string text;
+};
+
+// The saved file read with the engine: every written cell is a LABELSST
+// holding its text.
+void ExpectCells(const fs::path& file, const std::vector<Written>& written) {
+  std::ifstream in(file, std::ios::binary);
+  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  try {
+    skov::xls::CompoundFile cf = skov::xls::ReadCompoundFile(bytes);
+    skov::xls::CfbEntry* stream = skov::xls::FindChild(cf.root, u"Workbook");
+    if (!stream) Broken("no Workbook stream");
+    auto t = skov::xls::ParseWorkbookStream(std::move(stream->data));
+    for (const Written& w : written) {
+      if (size_t(w.sheet) > t->worksheets.size()) Broken("worksheet lost");
+      const size_t si = t->worksheets[size_t(w.sheet) - 1];
+      auto cells = skov::xls::BuildCells(*t, t->sheets[si]);
+      const skov::xls::CellItem* c = skov::xls::FindCell(*cells, uint16_t(w.row - 1), uint16_t(w.column - 1));
+      if (!c || c->type != skov::xls::rec::kLabelSst) Broken("written cell missing");
+      const uint8_t* body = skov::xls::ItemBytes(*t, *c).data() + 4;
+      auto it = t->strings.plain.find(w.text);
+      if (it == t->strings.plain.end() || skov::xls::Get32(body + skov::xls::labelsst::kIsst) != it->second) {
+        Broken("written cell holds another text");
+      }
+    }
+  } catch (const std::exception& e) {
+    Broken(e.what());
+  }
+}
+
+// Binds `file`, which a save wrote: it must be a workbook again.
+std::unique_ptr<skov::Workbook> Rebind(skov::SpreadsheetHost& host, const fs::path& file) {
+  try {
+    return host.BindToFile(skov::FromUtf8(file.string()));
+  } catch (const skov::RuntimeError& e) {
+    Broken(e.what());
   }
 }
 
@@ -40,12 +93,14 @@ void Try(F&& f) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const fs::path input = Folder() / "SKOV_IMPORT.XLS";
   const fs::path output = Folder() / "OUT.XLS";
+  const fs::path again = Folder() / "OUT2.XLS";
   {
     std::ofstream out(input, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(data), std::streamsize(size));
   }
   std::error_code ec;
   fs::remove(output, ec);
+  fs::remove(again, ec);
   auto host = skov::MakeXlsHost(skov::FromUtf8(Folder().string()));
   std::unique_ptr<skov::Workbook> book;
   try {
@@ -54,17 +109,35 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   if (!book) return 0;
+  std::vector<Written> written;
+  auto write = [&](int sheet, int row, int column, std::u16string text) {
+    if (Try([&] { book->WriteCell(sheet, row, column, text); })) written.push_back({sheet, row, column, text});
+  };
   Try([&] { book->Activate(); });
   Try([&] { book->ShowWindow(1); });
   for (int sheet = 1; sheet <= 5; ++sheet) {
     Try([&] { book->ActivateSheet(sheet); });
     Try([&] { book->ShowSheet(sheet); });
-    Try([&] { book->WriteCell(sheet, 1, 1, u"Projekt"); });
-    Try([&] { book->WriteCell(sheet, 29, 3, u"\u00c4nderung \u00fcber 2 Zeilen"); });
-    Try([&] { book->WriteCell(sheet, 12, 200, std::u16string(300, u'x')); });
-    Try([&] { book->WriteCell(sheet, 65536, 256, u""); });
+    write(sheet, 1, 1, u"Projekt");
+    write(sheet, 29, 3, u"\u00c4nderung \u00fcber 2 Zeilen");
+    write(sheet, 12, 200, std::u16string(300, u'x'));
+    write(sheet, 65536, 256, u"");
   }
-  Try([&] { book->SaveAs(skov::FromUtf8(output.string())); });
+  const bool saved = Try([&] { book->SaveAs(skov::FromUtf8(output.string())); });
   Try([&] { book->Close(false); });
+  if (!saved) return 0;
+
+  // A second generation: the saved workbook filled and saved again.
+  ExpectCells(output, written);
+  std::unique_ptr<skov::Workbook> next = Rebind(*host, output);
+  if (!written.empty()) {
+    const Written w = written.front();
+    written.push_back({w.sheet, 2, 2, u"zweite Runde"});
+    if (!Try([&] { next->WriteCell(w.sheet, 2, 2, u"zweite Runde"); })) written.pop_back();
+  }
+  if (!Try([&] { next->SaveAs(skov::FromUtf8(again.string())); })) return 0;
+  Try([&] { next->Close(false); });
+  ExpectCells(again, written);
+  Rebind(*host, again);
   return 0;
 }
