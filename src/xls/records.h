@@ -266,6 +266,15 @@ constexpr uint16_t kUnique = 4;
 constexpr uint16_t kStrings = 8;
 }  // namespace sst
 
+// A string of the string table: character count, flags, [runs], [phonetic size], characters, ...
+namespace xlstring {
+constexpr uint16_t kHeader = 3;  // character count, flags
+constexpr uint8_t kHighByte = 0x01;  // in the flags: 16-bit characters; repeated at a CONTINUE inside them
+constexpr uint8_t kPhonetic = 0x04;  // a 4-byte size of phonetic data follows
+constexpr uint8_t kRichText = 0x08;  // a 2-byte count of formatting runs follows
+constexpr uint16_t kRunSize = 4;
+}  // namespace xlstring
+
 namespace extsst {
 constexpr uint16_t kDsst = 0;
 constexpr uint16_t kBuckets = 2;

@@ -41,7 +41,7 @@ class GroupCursor {
       if (off_ == end_) {
         NextRecord();
         if (off_ == end_) continue;
-        high = s_[off_++] & 1;
+        high = s_[off_++] & xlstring::kHighByte;
         continue;
       }
       uint32_t width = high ? 2 : 1;
@@ -119,12 +119,12 @@ SstTable ParseSst(std::span<const uint8_t> stream, std::span<const RecRef> group
     t.starts.push_back(c.Position());
     uint16_t cch = c.U16();
     uint8_t flags = c.Byte();
-    uint16_t runs = (flags & 0x08) ? c.U16() : 0;
-    uint32_t ext = (flags & 0x04) ? c.U32() : 0;
+    uint16_t runs = (flags & xlstring::kRichText) ? c.U16() : 0;
+    uint32_t ext = (flags & xlstring::kPhonetic) ? c.U32() : 0;
     text.clear();
     bool plain = runs == 0 && ext == 0;
-    c.Chars(cch, flags & 1, plain ? &text : nullptr);
-    c.Skip(4ull * runs + ext);
+    c.Chars(cch, flags & xlstring::kHighByte, plain ? &text : nullptr);
+    c.Skip(uint64_t{xlstring::kRunSize} * runs + ext);
     if (plain) t.plain.emplace(text, i);
   }
   if (!c.AtGroupEnd()) Fail(Fault::Damaged, "Zeichenkettentabelle haelt mehr Daten als gezaehlt");
@@ -183,20 +183,19 @@ namespace {
 // flag again.
 void AppendStrings(RecordWriter& w, std::vector<uint8_t>& out, std::span<const std::u16string_view> strings,
                    std::vector<SstStart>& starts) {
-  constexpr size_t kStringHeader = 3;  // character count, flags
   for (std::u16string_view s : strings) {
     bool high = std::any_of(s.begin(), s.end(), [](char16_t ch) { return ch > 0xFF; });
     size_t width = high ? 2 : 1;
-    if (w.Room() < kStringHeader + (s.empty() ? 0 : width)) w.Next();
+    if (w.Room() < xlstring::kHeader + (s.empty() ? 0 : width)) w.Next();
     starts.push_back({static_cast<uint32_t>(out.size()), static_cast<uint32_t>(w.Header())});
     Append16(out, static_cast<uint16_t>(s.size()));
-    out.push_back(high ? 1 : 0);
+    out.push_back(high ? xlstring::kHighByte : 0);
     size_t i = 0;
     while (i < s.size()) {
       size_t n = std::min(s.size() - i, w.Room() / width);
       if (n == 0) {
         w.Next();
-        out.push_back(high ? 1 : 0);
+        out.push_back(high ? xlstring::kHighByte : 0);
         continue;
       }
       if (high) {
