@@ -34,6 +34,7 @@ BLANK, MULBLANK, MULRK, NUMBER, RK, LABEL, LABELSST, BOOLERR, FORMULA, RSTRING =
     0x0201, 0x00BE, 0x00BD, 0x0203, 0x027E, 0x0204, 0x00FD, 0x0205, 0x0006, 0x00D6)
 STRING, SHRFMLA, ARRAY, TABLE = 0x0207, 0x04BC, 0x0221, 0x0236
 DEFCOLWIDTH, COLINFO, WINDOW2, FILEPASS = 0x0055, 0x007D, 0x023E, 0x002F
+USERSVIEWBEGIN, USERSVIEWEND = 0x01AA, 0x01AB
 CELLS = {BLANK, MULBLANK, MULRK, NUMBER, RK, LABEL, LABELSST, BOOLERR, FORMULA, RSTRING}
 CELL_TABLE = CELLS | {ROW, DBCELL, STRING, SHRFMLA, ARRAY, TABLE}
 # Worksheet records the grammar puts before the cell table: calculation settings and the other
@@ -41,7 +42,7 @@ CELL_TABLE = CELLS | {ROW, DBCELL, STRING, SHRFMLA, ARRAY, TABLE}
 BEFORE_CELLS = {
     0x000D, 0x000C, 0x000F, 0x0011, 0x0010, 0x005F, 0x000E, 0x0081, 0x0080, 0x0225, 0x0082, 0x0097, 0x0098,
     0x002A, 0x002B, 0x001B, 0x001A, 0x0014, 0x0015, 0x0083, 0x0084, 0x0026, 0x0027, 0x0028, 0x0029,  # PAGESETUP
-    0x004D, 0x00A1, 0x089C, 0x00E9,  # PLS, SETUP, HEADERFOOTER, BKHIM
+    0x004D, 0x00A1, 0x00E9,  # PLS, SETUP, BKHIM (HEADERFOOTER may also close the sheet: not listed)
     0x0012, 0x00DD, 0x0063, 0x0013,  # PROTECT, SCENPROTECT, OBJPROTECT, PASSWORD
     DEFCOLWIDTH, COLINFO, 0x00AE, 0x00AF,  # SCENMAN, SCENARIO
     0x0090, 0x009B, 0x009D, 0x009E,  # SORT, FILTERMODE, AUTOFILTERINFO, AUTOFILTER
@@ -50,7 +51,7 @@ BEFORE_CELLS = {
 # Records the grammar puts after it: drawing objects, notes, the window, merged cells and later.
 AFTER_CELLS = {
     0x00EC, 0x005D, 0x01B6, 0x001C,  # MSODRAWING, OBJ, TXO, NOTE
-    WINDOW2, 0x0041, 0x001D, 0x00A0, 0x01AA, 0x01AB,  # PANE, SELECTION, SCL, USERSVIEWBEGIN/END
+    WINDOW2, 0x0041, 0x001D, 0x00A0, USERSVIEWBEGIN, USERSVIEWEND,  # PANE, SELECTION, SCL
     0x00E5, 0x01B0, 0x01B1, 0x01B8, 0x01B2, 0x01BE, 0x0862, 0x0868,  # MERGECELLS, CF.., HLINK, DV.., SHEETEXT, FEAT
 }
 MAX_RECORD_BODY = 8224
@@ -254,7 +255,11 @@ def check_cfb(data, report):
         if e["kind"] != STGTY_EMPTY and e["i"] not in seen:
             R("cfb.dir", "orphan", "entry %d (%s) is not reachable from the root" % (e["i"], e["name"]))
 
-    mini_chain = chain(root["start"], "mini stream", fat, n_sectors, owner) if root["start"] != ENDOFCHAIN else []
+    mini_chain = []
+    if root["size"]:
+        mini_chain = chain(root["start"], "mini stream", fat, n_sectors, owner)
+    elif root["start"] not in (ENDOFCHAIN, FREESECT):
+        R("cfb.dir", "root start", "an empty mini stream starts at sector %d" % root["start"])
     if len(mini_chain) != (root["size"] + ssz - 1) // ssz:
         R("cfb.chain", "mini stream", "mini stream of %d bytes in %d sectors" % (root["size"], len(mini_chain)))
     mini_data = b"".join(sector(s) for s in mini_chain)
@@ -637,7 +642,17 @@ def check_sheet(n, recs, xfs, report, label_refs, stream):
         R("dimensions.missing", place, "%s: no DIMENSIONS" % place)
     # The cell table stands after page setup, protection, columns and DIMENSIONS, and before the window.
     if first_cell_table is not None:
-        late = [r for r in recs[first_cell_table + 1:] if r[1] in BEFORE_CELLS]
+        # A custom view (USERSVIEWBEGIN..USERSVIEWEND, after the window) repeats page setup records.
+        in_view = set()
+        inside = False
+        for i, r in enumerate(recs):
+            if r[1] == USERSVIEWBEGIN:
+                inside = True
+            if inside:
+                in_view.add(i)
+            if r[1] == USERSVIEWEND:
+                inside = False
+        late = [r for i, r in enumerate(recs) if i > first_cell_table and r[1] in BEFORE_CELLS and i not in in_view]
         if late:
             R("order.before", "%s 0x%04x" % (place, late[0][1]), "%s: record 0x%04x at %d follows the cell table's "
               "start" % (place, late[0][1], late[0][0]))
