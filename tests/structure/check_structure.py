@@ -55,6 +55,19 @@ AFTER_CELLS = {
     0x00E5, 0x01B0, 0x01B1, 0x01B8, 0x01B2, 0x01BE, 0x0862, 0x0868,  # MERGECELLS, CF.., HLINK, DV.., SHEETEXT, FEAT
 }
 MAX_RECORD_BODY = 8224
+
+
+class Layout:
+    """What differs between BIFF8 (Workbook stream) and BIFF5/BIFF7 (Excel 5.0/95, Book stream)."""
+
+    def __init__(self, version, max_body, dims, index_rows, index_defcolwidth, index_dbcells):
+        self.version, self.max_body, self.dims = version, max_body, dims
+        self.index_rows, self.index_defcolwidth, self.index_dbcells = index_rows, index_defcolwidth, index_dbcells
+
+
+# DIMENSIONS as (rwMic, rwMac, colMic, colMac); INDEX rows, DEFCOLWIDTH position and DBCELL list.
+BIFF8 = Layout(0x0600, MAX_RECORD_BODY, "<IIHH", "<II", 12, 16)
+BIFF5 = Layout(0x0500, 2080, "<HHHH", "<HH", 8, 12)
 SHEET_KINDS = {0x0010: "worksheet", 0x0020: "chart", 0x0040: "macro sheet", 0x0100: "workspace"}
 WORKBOOK_GLOBALS = 0x0005
 ROWS_PER_BLOCK = 32
@@ -283,24 +296,32 @@ def check_cfb(data, report):
         if fat[s] != FREESECT and s not in owner:
             R("cfb.fat", "lost", "sector %d is in use (0x%08x) but belongs to no chain" % (s, fat[s]))
             break
-    if "Workbook" not in contents:
-        R("cfb.dir", "workbook", "no Workbook stream")
-        return None
-    return contents["Workbook"]
+    for name in ("Workbook", "Book"):
+        if name in contents:
+            return contents[name]
+    R("cfb.dir", "workbook", "no Workbook stream")
+    return None
 
 
 # ---------------------------------------------------------------- workbook stream
 
-def read_records(stream, report):
+def layout_of(stream):
+    """BIFF5 when the first BOF says so, else BIFF8."""
+    if len(stream) >= 6 and u16(stream, 0) == BOF and u16(stream, 4) == BIFF5.version:
+        return BIFF5
+    return BIFF8
+
+
+def read_records(stream, report, layout=BIFF8):
     out = []
     pos = 0
     while pos + 4 <= len(stream):
         if out and out[-1][1] == EOF and not any(stream[pos:]):
             break  # zero padding after the last EOF
         rtype, size = struct.unpack_from("<HH", stream, pos)
-        if size > MAX_RECORD_BODY:
+        if size > layout.max_body:
             report.add("biff.size", "0x%04x" % rtype, "record 0x%04x at %d has %d bytes (at most %d)"
-                       % (rtype, pos, size, MAX_RECORD_BODY))
+                       % (rtype, pos, size, layout.max_body))
         if pos + 4 + size > len(stream):
             report.add("biff.truncated", "", "record 0x%04x at %d runs past the stream end" % (rtype, pos))
             break
@@ -349,13 +370,14 @@ def substreams(records, report):
     return subs
 
 
-def check_bof(subs, report):
+def check_bof(subs, report, layout=BIFF8):
     if not subs or subs[0][1] != WORKBOOK_GLOBALS:
         report.add("biff.nesting", "globals", "the stream does not start with the workbook globals")
     for n, (pos, kind, recs) in enumerate(subs):
         body = recs[0][2]
-        if len(body) < 16 or u16(body, 0) != 0x0600:
-            report.add("biff.bof", "substream %d" % n, "BOF at %d is not BIFF8 (%d bytes)" % (pos, len(body)))
+        if len(body) < (16 if layout is BIFF8 else 8) or u16(body, 0) != layout.version:
+            report.add("biff.bof", "substream %d" % n, "BOF at %d is not of version 0x%04x (%d bytes)"
+                       % (pos, layout.version, len(body)))
 
 
 def check_boundsheets(subs, report):
@@ -535,7 +557,7 @@ def cells_of(rtype, body):
     return [(u16(body, 0), u16(body, 2), u16(body, 4))]
 
 
-def check_sheet(n, recs, xfs, report, label_refs, stream):
+def check_sheet(n, recs, xfs, report, label_refs, layout=BIFF8):
     """One worksheet's cell table, in the order the records stand."""
     R = report.add
     place = "sheet %d" % n
@@ -557,7 +579,7 @@ def check_sheet(n, recs, xfs, report, label_refs, stream):
                 first_cell_table = i
             last_cell_table = i
         if rtype == DIMENSIONS:
-            dims = struct.unpack_from("<IIHH", body, 0)
+            dims = struct.unpack_from(layout.dims, body, 0)
         elif rtype == INDEX:
             index = (pos, body)
         elif rtype == COLINFO:
@@ -664,7 +686,7 @@ def check_sheet(n, recs, xfs, report, label_refs, stream):
         lead = [r[1] for r in recs[1:3]]
         if lead[:1] != [INDEX] and lead != [0x005E, INDEX]:  # UNCALCED may stand before it
             R("index.place", place, "%s: INDEX does not follow the BOF" % place)
-        check_index(place, index, blocks, cell_rows, by_pos, report)
+        check_index(place, index, blocks, cell_rows, by_pos, report, layout)
     return cell_rows
 
 
@@ -706,11 +728,13 @@ def check_dbcell(place, pos, body, block_rows, block_cells, by_pos, block_ok, re
         base = firsts[k]
 
 
-def check_index(place, index, blocks, cell_rows, by_pos, report):
+def check_index(place, index, blocks, cell_rows, by_pos, report, layout=BIFF8):
     R = report.add
     pos, body = index
-    rw_mic, rw_mac, ib_xf = struct.unpack_from("<III", body, 4)
-    dbcells = [u32(body, 16 + 4 * i) for i in range((len(body) - 16) // 4)]
+    rw_mic, rw_mac = struct.unpack_from(layout.index_rows, body, 4)
+    ib_xf = u32(body, layout.index_defcolwidth)
+    first = layout.index_dbcells
+    dbcells = [u32(body, first + 4 * i) for i in range((len(body) - first) // 4)]
     if dbcells != blocks:
         R("index.dbcell", place, "%s: INDEX lists DBCELLs at %s, they stand at %s" % (place, dbcells[:6], blocks[:6]))
     if cell_rows:
@@ -723,11 +747,12 @@ def check_index(place, index, blocks, cell_rows, by_pos, report):
 
 
 def check_stream(stream, report):
-    records = read_records(stream, report)
+    layout = layout_of(stream)
+    records = read_records(stream, report, layout)
     subs = substreams(records, report)
     if records and records[-1][1] != EOF:
         report.add("biff.nesting", "end", "the stream does not end with EOF")
-    check_bof(subs, report)
+    check_bof(subs, report, layout)
     if not subs:
         return
     check_boundsheets(subs, report)
@@ -739,8 +764,9 @@ def check_stream(stream, report):
         xfs = read_xfs(subs[0][2])
         for n, (pos, kind, recs) in enumerate(subs[1:]):
             if kind == 0x0010:
-                check_sheet(n, recs, xfs, report, label_refs, stream)
-        check_sst(records, subs[0][2], label_refs, report)
+                check_sheet(n, recs, xfs, report, label_refs, layout)
+        if layout is BIFF8:  # Excel 5.0/95 keeps its texts in LABEL cells
+            check_sst(records, subs[0][2], label_refs, report)
     except (struct.error, IndexError) as e:
         report.add("biff.short", "", "a record too short for its fields: %s" % e)
 

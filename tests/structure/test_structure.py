@@ -17,6 +17,7 @@ TEMPLATE_QUIRKS = {
     "lo_plain.xls": {"cfb.dir": 4},  # red siblings under red ones in the directory tree
     "lo_template.xls": {"cfb.dir": 4, "sst.extsst": 1},  # and its own EXTSST bucket size
     "gnumeric_template.xls": {"biff.nesting": 1, "dbcell.cells": 7, "row.missing": 5, "sst.count": 1},
+    "gnumeric_biff7.xls": {"biff.nesting": 1, "dbcell.cells": 7, "row.missing": 5},  # the same in Excel 5.0/95
     "xlwt_cells.xls": {"sst.extsst": 1},  # no EXTSST at all
     "xlwt_longsst.xls": {"sst.extsst": 1},
     "xlwt_template.xls": {"sst.extsst": 1, "xf.colinfo": 265},  # COLINFO with style XF 15

@@ -24,9 +24,9 @@ CELL_TYPES = {0x0201, 0x0203, 0x027E, 0x0204, 0x00FD, 0x0205, 0x0006}
 
 
 def read_workbook(path):
-    """The Workbook stream's bytes (the old name Book is not BIFF8)."""
+    """The Workbook stream's bytes, or the Book stream's of an Excel 5.0/95 file."""
     with olefile.OleFileIO(path) as ole:
-        return ole.openstream("Workbook").read()
+        return ole.openstream("Workbook" if ole.exists("Workbook") else "Book").read()
 
 
 def records(data):

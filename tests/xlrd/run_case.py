@@ -117,6 +117,16 @@ def save_refused(fill, template, workdir):
     return 1 if failures else 0
 
 
+def code_page_fill(nsheets):
+    """The import fill with texts an Excel 5.0/95 file can hold: Windows-1252, at most 255 bytes."""
+    def fits(value):
+        try:
+            return len(value.encode("cp1252")) <= 255
+        except UnicodeEncodeError:
+            return False
+    return [(s, r, c, v if fits(v) else "ersetzt %d/%d" % (r, c)) for s, r, c, v in import_fill(nsheets)]
+
+
 def sst_boundary(template):
     """New strings that bring the string table to the next multiple of 128, where the EXTSST bucket
     size steps up (at least 1024 strings in the template give a bucket size above the minimum 8)."""
@@ -132,6 +142,7 @@ CASES = {
     "import_run": import_fill,  # the same cells with the sheet changes of a real run
     "roundtrip": lambda n: [],
     "sst_boundary": None,
+    "code_page_fill": code_page_fill,
     "no_such_sheet": lambda n: [(1, 11, 5, "vorher"), (n + 1, 11, 5, "zu weit")],
     "save_refused": None,
 }
