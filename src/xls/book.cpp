@@ -110,7 +110,7 @@ void Book::WriteCell(int sheet, int row, int column, std::u16string_view value) 
   SheetCells& sc = Cells(si);
   const auto r = static_cast<uint16_t>(row - 1);
   const auto c = static_cast<uint16_t>(column - 1);
-  PrepareCellWrite(*t_, sc, r, c);
+  CellItem* old = PrepareCellWrite(*t_, sc, r, c);
   // BIFF5 has no string table: the pool numbers the texts of the LABELs.
   const uint32_t isst = strings_.Index(value);
   if (t_->Biff5()) {
@@ -118,8 +118,8 @@ void Book::WriteCell(int sheet, int row, int column, std::u16string_view value) 
       labelBytes_.insert(labelBytes_.end(), label_.begin(), label_.end());
       labelOffsets_.push_back(static_cast<uint32_t>(labelBytes_.size()));
     }
-    PutTextCell(*t_, sc, r, c, isst);
-  } else if (!PutTextCell(*t_, sc, r, c, isst)) {
+    PutTextCell(*t_, sc, r, c, isst, old);
+  } else if (!PutTextCell(*t_, sc, r, c, isst, old)) {
     ++totalDelta_;
   }
   changed_ = true;

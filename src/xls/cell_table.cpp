@@ -360,28 +360,28 @@ CellItem* FindCell(SheetCells& sc, uint16_t row, uint16_t column) {
   return &*cit;
 }
 
-void PrepareCellWrite(const Template& t, SheetCells& sc, uint16_t r, uint16_t c) {
+CellItem* PrepareCellWrite(const Template& t, SheetCells& sc, uint16_t r, uint16_t c) {
   CellItem* old = FindCell(sc, r, c);
-  if (!old || old->type != rec::kFormula) return;
+  if (!old || old->type != rec::kFormula) return old;
   const uint16_t kind = AnchorKind(t, *old);
   const bool ok = kind == rec::kShrFmla ? MoveSharedAnchor(t, sc, *old, r, c)
                   : kind == 0           ? FormulaWritable(t, sc, *old, r, c)
                                         : false;
-  if (ok) return;
+  if (ok) return old;  // moving an anchor changes the members' bytes, not where the items lie
   const bool table = kind == rec::kTable || (kind == 0 && ItemBytes(t, *old)[4 + formula::kTokens] == ptg::kTbl);
   RefuseWrite(r + 1, c + 1, kind == rec::kShrFmla ? "gehoert zu einer beschaedigten gemeinsamen Formel"
                             : table               ? "gehoert zu einer Datentabelle (Mehrfachoperation)"
                                                   : "gehoert zu einer Matrixformel");
 }
 
-bool PutTextCell(const Template& t, SheetCells& sc, uint16_t r, uint16_t c, uint32_t isst) {
+bool PutTextCell(const Template& t, SheetCells& sc, uint16_t r, uint16_t c, uint32_t isst, CellItem* old) {
   CellItem written;
   written.source = CellSource::New;
   written.first = written.last = c;
   written.type = rec::kLabelSst;
   written.isst = isst;
 
-  if (CellItem* old = FindCell(sc, r, c)) {
+  if (old) {
     written.xf = ItemXf(t, *old, c);
     const bool replacedText = old->type == rec::kLabelSst;
     if (old->first == old->last) {

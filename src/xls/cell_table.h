@@ -92,12 +92,13 @@ std::span<const uint8_t> ItemBytes(const Template& t, const CellItem& c);
 
 // Readies the cell at (row, column), from 0, for a write: a shared formula
 // anchored there moves on. Fault::RefusedWrite when the cell belongs to an
-// array or table formula.
-void PrepareCellWrite(const Template& t, SheetCells& sc, uint16_t row, uint16_t column);
+// array or table formula. The cell item there, if any, for PutTextCell.
+CellItem* PrepareCellWrite(const Template& t, SheetCells& sc, uint16_t row, uint16_t column);
 // Puts a LABELSST with string `isst` at (row, column), keeping the format of
 // a cell there, else taking the row's or column's cell XF, else the default.
 // True when it replaced a LABELSST.
-bool PutTextCell(const Template& t, SheetCells& sc, uint16_t row, uint16_t column, uint32_t isst);
+bool PutTextCell(const Template& t, SheetCells& sc, uint16_t row, uint16_t column, uint32_t isst,
+                 CellItem* old);
 
 // The sheet's substream with its cell table rebuilt.
 void WriteRebuiltSheet(std::vector<uint8_t>& out, const Template& t, size_t sheetIndex, const SheetCells& sc,
