@@ -765,8 +765,11 @@ def check_stream(stream, report):
         for n, (pos, kind, recs) in enumerate(subs[1:]):
             if kind == 0x0010:
                 check_sheet(n, recs, xfs, report, label_refs, layout)
-        if layout is BIFF8:  # Excel 5.0/95 keeps its texts in LABEL cells
+        if layout is BIFF8:
             check_sst(records, subs[0][2], label_refs, report)
+        elif any(rtype in (SST, EXTSST) for _, rtype, _ in subs[0][2]) or label_refs:
+            # Excel 5.0/95 knows no shared strings: its texts are LABEL cells.
+            report.add("biff5.sst", "", "an Excel 5.0/95 workbook with SST, EXTSST or LABELSST records")
     except (struct.error, IndexError) as e:
         report.add("biff.short", "", "a record too short for its fields: %s" % e)
 

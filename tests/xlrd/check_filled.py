@@ -319,13 +319,17 @@ def default_xf(sheet, row, col):
 
 def check(template, output, writes, identical=False, like_import=False):
     """The list of problems found; empty when the output is sound."""
+    data_a = dump_records.read_workbook(template)
+    data_b = dump_records.read_workbook(output)
+    # An Excel 5.0/95 cell holds its text in the code page, '?' for a character it lacks.
+    codec = dump_records.biff5_codec(data_a)
     by_sheet = {}
     for sheet, row, col, value in writes:
+        if codec:
+            value = value.encode(codec, "replace").decode(codec)
         by_sheet.setdefault(sheet, {})[(row - 1, col - 1)] = value
     checker = Checker()
     checker.streams(template, output, identical)
-    data_a = dump_records.read_workbook(template)
-    data_b = dump_records.read_workbook(output)
     checker.records(data_a, data_b, by_sheet, like_import)
     checker.sst(data_a, data_b)
     if like_import:

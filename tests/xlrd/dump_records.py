@@ -29,6 +29,21 @@ def read_workbook(path):
         return ole.openstream("Workbook" if ole.exists("Workbook") else "Book").read()
 
 
+def biff5_codec(data):
+    """For an Excel 5.0/95 stream, the Python codec of its CODEPAGE record (Windows-1252 without one);
+    None for BIFF8. Code page 1200 (UTF-16) in a byte string is Windows-1252, as the engine writes it."""
+    if len(data) < 6 or struct.unpack_from("<H", data, 4)[0] != 0x0500:
+        return None
+    for _, rtype, body in records(data):
+        if rtype == 0x0042:
+            page = struct.unpack_from("<H", body, 0)[0]
+            names = {0x8000: "mac_roman", 10000: "mac_roman", 0x8001: "cp1252", 1200: "cp1252"}
+            return names.get(page, "cp%d" % page)
+        if rtype == 0x000A:
+            break
+    return "cp1252"
+
+
 def records(data):
     """(offset, type, body) for every record, CONTINUE records left as they are."""
     pos = 0

@@ -19,6 +19,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "structure"))
 import check_filled  # noqa: E402
 import dump_records  # noqa: E402
+import dump_records  # noqa: E402
 import check_structure  # noqa: E402
 import known_defects  # noqa: E402
 
@@ -213,6 +214,10 @@ def main():
     writes = sst_boundary(args.template) if args.case == "sst_boundary" else CASES[args.case](nsheets)
     if args.case != "no_such_sheet":
         writes = [w for w in writes if w[0] <= nsheets]  # small fixtures: the sheets they have
+    codec = dump_records.biff5_codec(dump_records.read_workbook(args.template))
+    if codec:
+        # Excel 5.0/95 cells hold 255 bytes at most; longer texts are refused (a test of the engine's own).
+        writes = [w for w in writes if len(w[3].encode(codec, "replace")) <= 255]
     check_filled.write_cells_file(cells_path, writes)
     like_import = args.case == "import_run"
     code, text = run_fill(args.fill, args.template, output, cells_path, like_import)
