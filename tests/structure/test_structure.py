@@ -192,6 +192,29 @@ RECORD_FAULTS = [
 ]
 
 
+# Excel 5.0/95 faults, on the gnumeric BIFF7 fixture: its own record limit and 16-bit row fields.
+def biff5_oversized(subs):
+    subs[0].insert(find(subs[0], cs.BOUNDSHEET), (0x00EF, bytearray(cs.BIFF5.max_body + 1)))
+
+
+def biff5_sst(subs):
+    subs[0].insert(find(subs[0], cs.EOF), (cs.SST, bytearray(struct.pack("<II", 0, 0))))
+
+
+def biff5_dimensions(subs):
+    body = subs[1][find(subs[1], cs.DIMENSIONS)][1]
+    struct.pack_into("<H", body, 2, cs.u16(body, 0))  # no row at all
+
+
+def biff5_index_rows(subs):
+    body = subs[1][find(subs[1], cs.INDEX)][1]
+    struct.pack_into("<H", body, 6, 1)
+
+
+BIFF5_FAULTS = [(biff5_oversized, "biff.size"), (biff5_sst, "biff5.sst"), (biff5_dimensions, "dimensions.cover"),
+                (biff5_index_rows, "index.rows")]
+
+
 # Container faults, on the file's bytes.
 def header_fields(data):
     return struct.unpack_from("<IIIIIIIII", data, 40)
@@ -261,6 +284,16 @@ def main():
         if rule not in got:
             failures += 1
             print("FAIL %s: not caught as %s (found %s)" % (fault.__name__, rule, got))
+    with open(os.path.join(DATA, "gnumeric_biff7.xls"), "rb") as f:
+        biff7 = cs.check_cfb(f.read(), cs.Report())
+    base = rules(stream_problems(biff7))
+    for fault, rule in BIFF5_FAULTS:
+        subs = split_stream(biff7)
+        fault(subs)
+        got = rules(stream_problems(join_stream(subs)))
+        if got.get(rule, 0) <= base.get(rule, 0):
+            failures += 1
+            print("FAIL %s: not caught as %s (found %s)" % (fault.__name__, rule, got))
     base = rules(cs.check_file(path))
     for fault, rule in CFB_FAULTS:
         broken = bytearray(data)
@@ -271,7 +304,7 @@ def main():
         if got.get(rule, 0) <= base.get(rule, 0):
             failures += 1
             print("FAIL %s: not caught as %s (found %s)" % (fault.__name__, rule, got))
-    total = len(TEMPLATE_QUIRKS) + len(RECORD_FAULTS) + len(CFB_FAULTS)
+    total = len(TEMPLATE_QUIRKS) + len(RECORD_FAULTS) + len(BIFF5_FAULTS) + len(CFB_FAULTS)
     print("%d passed, %d failed" % (total - failures, failures))
     return 1 if failures else 0
 
