@@ -17,6 +17,7 @@ constexpr uint16_t kMacRomanBiff = 0x8000;
 constexpr uint16_t kWindows1252Biff = 0x8001;
 constexpr uint16_t kWindows1252 = 1252;
 constexpr uint16_t kUsAscii = 367;
+constexpr uint16_t kUtf16 = 1200;
 
 // Windows-1252 where it differs from Latin-1: bytes 0x80..0x9F.
 constexpr char16_t kCp1252High[32] = {
@@ -45,7 +46,7 @@ char16_t Decode(iconv_t cd, const char* in, size_t n) {
 
 CodePage::CodePage(uint16_t id) : id_(id), bytes_(kUnits, kNone) {
   for (uint16_t b = 1; b < 0x80; ++b) bytes_[b] = b;
-  if (id == kWindows1252 || id == kWindows1252Biff) {
+  if (id == kWindows1252 || id == kWindows1252Biff || id == kUtf16) {
     for (uint16_t b = 0xA0; b <= 0xFF; ++b) bytes_[b] = b;
     for (uint16_t b = 0x80; b < 0xA0; ++b) bytes_[kCp1252High[b - 0x80]] = b;
     return;

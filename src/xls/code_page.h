@@ -14,7 +14,10 @@ class CodePage {
   explicit CodePage(uint16_t id);
   uint16_t Id() const { return id_; }
   // Appends `text` in this code page. A character it cannot hold becomes
-  // '?', as Excel stores it; so does a character outside the BMP.
+  // '?', as Excel stores it; so does a character outside the BMP. Code page
+  // 1200 (UTF-16), which gnumeric writes into Excel 95 files converted from
+  // Excel 97 ones, counts as Windows-1252: byte strings cannot be UTF-16,
+  // and LibreOffice reads them so.
   void Encode(std::u16string_view text, std::vector<uint8_t>& out) const;
 
  private:

@@ -31,6 +31,7 @@ TEST(CodePage, CharactersTheCodePageCannotHoldBecomeQuestionMarks) {
       {0x8000, u"\u00e4", {0x8A}},                                // Mac Roman
       {932, u"\u65e5A", {0x93, 0xFA, 'A'}},                       // Shift-JIS: a double-byte character
       {9999, u"a\u00e4", {'a', '?'}},                             // unknown: ASCII only
+      {1200, u"a\u20ac\u03a9", {'a', 0x80, '?'}},                 // "UTF-16" in a byte string: as gnumeric's ASCII
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.codePage);
