@@ -6,7 +6,7 @@ packages=(
   g++ cmake ninja-build pkg-config
   googletest libgtest-dev libgmock-dev
   qt6-base-dev qt6-qpa-plugins qt6-translations-l10n fonts-dejavu-core fonts-dejavu-extra
-  python3 python3-xlrd python3-olefile libreoffice-calc-nogui
+  python3 python3-xlrd python3-olefile libreoffice-calc-nogui gnumeric
   default-jdk-headless libapache-poi-java
   clang libclang-rt-14-dev
   dpkg-dev file desktop-file-utils
