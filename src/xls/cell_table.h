@@ -9,10 +9,14 @@
 // format and formula stays as the designer left it. A written cell replaces
 // the one it lands on; a MULBLANK or MULRK under it is split into the parts
 // left and right of it, which keep their items' bytes. DBCELL and INDEX hold
-// stream offsets, which every inserted byte moves, so they are rebuilt; a
-// template ROW is copied until its span has to grow; DIMENSIONS is changed
-// only when the used area grows. Every other record of the sheet keeps its
-// place; the few that some writers put between cell records follow the table.
+// stream offsets, which every inserted byte moves, so they are rebuilt. A
+// template ROW is copied while it spans its row's cells; every row with
+// cells gets one (readers such as Excel expect ROW records for all rows of
+// a block or none), spanning all of them. DIMENSIONS is changed only when
+// the used area grows. Every other record of the sheet keeps its place; the
+// few that some writers put between cell records follow the table. A sheet
+// without cells gets its table where the worksheet grammar puts it: after
+// page setup, protection, columns and DIMENSIONS, before drawings and WINDOW2.
 #pragma once
 
 #include <array>
