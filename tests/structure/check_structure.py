@@ -3,7 +3,9 @@
 
 Checks the compound file (header, DIFAT, FAT and mini FAT chains, the directory tree) and the BIFF8
 Workbook stream (records, substream nesting, BOUNDSHEET offsets, the shared string table and EXTSST,
-each worksheet's cell table: ROW, DBCELL, INDEX, DIMENSIONS, cell order, cell XFs, record order).
+each worksheet's cell table: ROW, DBCELL, INDEX, DIMENSIONS, cell order, cell XFs, record order), or
+the Book stream of Excel 5.0/95 with its own record layouts. The string table is held to the way Excel
+writes it, stricter than the documentation: a record is continued only when the next piece no longer fits.
 
 Every problem has a rule and a place. Checking an output against its template, a problem whose rule
 and place the template shows too is inherited from the template and reported apart, not as a failure:
