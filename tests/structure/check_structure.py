@@ -664,6 +664,8 @@ def check_sheet(n, recs, xfs, report, label_refs, layout=BIFF8):
                 place, dims[0] + 1, dims[1], dims[2] + 1, dims[3], r_lo + 1, r_hi + 1, c_lo + 1, c_hi + 1))
     if dims is None and not cells:
         R("dimensions.missing", place, "%s: no DIMENSIONS" % place)
+    if not any(r[1] == WINDOW2 for r in recs):
+        R("window.missing", place, "%s: no WINDOW2" % place)
     # The cell table stands after page setup, protection, columns and DIMENSIONS, and before the window.
     if first_cell_table is not None:
         # A custom view (USERSVIEWBEGIN..USERSVIEWEND, after the window) repeats page setup records.

@@ -102,7 +102,7 @@ class Checker:
                 self.same("%s: CLSID, creation and modification time" % name, meta_a, meta_b)
             for path in a.listdir(streams=True, storages=False):
                 name = "/".join(path)
-                if name in ("Workbook", "Book") and not identical:
+                if name.lower() in ("workbook", "book") and not identical:  # writers vary the case
                     continue
                 if name in names_b and a.openstream(path).read() != b.openstream(path).read():
                     self.fail("stream %s differs" % name)
@@ -134,8 +134,10 @@ class Checker:
                 else:
                     self.fail("substream %d: %d kept records in the template, %d in the output"
                               % (i, len(keep_a), len(keep_b)))
+            known = set(dump_records.formula_problems(sa[2]))  # a template's own are not filling's
             for p in dump_records.formula_problems(sb[2]):
-                self.fail("substream %d: %s" % (i, p))
+                if p not in known:
+                    self.fail("substream %d: %s" % (i, p))
         tabs_a = [(n, v, k) for n, _, v, k in dump_records.boundsheets(template_data)]
         tabs_b = [(n, v, k) for n, _, v, k in dump_records.boundsheets(output_data)]
         if like_import:  # every worksheet the run changed to is shown, sheet 1 included
@@ -181,6 +183,8 @@ class Checker:
                 continue
             w2a = [body for _, rtype, body in sa[2] if rtype == 0x023E]
             w2b = [body for _, rtype, body in sb[2] if rtype == 0x023E]
+            if not w2a and not w2b:
+                continue  # a sheet without a window of its own
             if len(w2a) != len(w2b) or not w2b:
                 self.fail("%s: WINDOW2 records %d in the template, %d in the output" % (tab[1][0], len(w2a), len(w2b)))
                 continue
