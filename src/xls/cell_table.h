@@ -12,11 +12,11 @@
 // stream offsets, which every inserted byte moves, so they are rebuilt. A
 // template ROW is copied while it spans its row's cells; every row with
 // cells gets one spanning all of them, so that no block mixes rows with and
-// without ROW records. DIMENSIONS is changed only when
-// the used area grows. Every other record of the sheet keeps its place; the
-// few that some writers put between cell records follow the table. A sheet
-// without cells gets its table where the worksheet grammar puts it: after
-// page setup, protection, columns and DIMENSIONS, before drawings and WINDOW2.
+// without ROW records. DIMENSIONS is changed only when the used area grows.
+// Every other record of the sheet keeps its place; the few that some writers
+// put between cell records follow the table. A sheet without cells gets its
+// table where the worksheet grammar puts it: after page setup, protection,
+// columns and DIMENSIONS, before drawings and WINDOW2.
 #pragma once
 
 #include <array>
