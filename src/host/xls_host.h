@@ -1,4 +1,4 @@
-// The spreadsheet host of this system: .XLS (BIFF8) workbooks read, filled
+// The spreadsheet host of this system: .XLS workbooks (BIFF8, or BIFF5 of Excel 5.0/95) read, filled
 // and written by the workbook engine in xls/.
 #pragma once
 

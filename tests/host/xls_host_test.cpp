@@ -16,6 +16,7 @@
 
 #include "strings/runtime_error.h"
 #include "support/temp_dir.h"
+#include "xls/biff_test_util.h"
 #include "xls/cfb.h"
 
 namespace skov {
@@ -252,6 +253,49 @@ TEST(XlsHost, BindingFailuresAreNotRefusals) {
     WriteFile(dir / "GESPERRT.XLS", good);
     fs::permissions(dir / "GESPERRT.XLS", fs::perms::none);
     EXPECT_EQ(ErrorOf([&] { MakeXlsHost(u"/")->BindToFile(FromUtf8(dir / "GESPERRT.XLS")); }), 1004);
+  }
+}
+
+// A refused write names the cell as the user sees it and says why.
+TEST(XlsHost, RefusedWritesSayWhichCellAndWhy) {
+  using namespace skov::testing;
+  Rec array = R(0x0221, {{12, 2}, {12, 2}, {1, 1}, {2, 1}, {0, 2}, {0, 4}, {3, 2}});
+  array.body.insert(array.body.end(), {0x1E, 2, 0});
+  // An array formula over B13:C13 on the only worksheet.
+  const std::vector<Rec> records = {Dimensions(12, 13, 1, 3), Row(12, 1, 3), Formula(12, 1, 15, PtgExp(12, 1)), array,
+                                    Formula(12, 2, 15, PtgExp(12, 1)), Window2(0x06B6)};
+  const std::vector<uint8_t> stream = BuildStream({}, {{"F", records}});
+  xls::CompoundFile cf;
+  cf.root.type = xls::CfbType::Root;
+  cf.root.name = u"Root Entry";
+  xls::CfbEntry e;
+  e.name = u"Workbook";
+  e.data = stream;
+  cf.root.children.push_back(e);
+  TempDir dir;
+  const std::vector<uint8_t> bytes = xls::WriteCompoundFile(cf);
+  WriteFile(dir / "SKOV_IMPORT.XLS", std::string(bytes.begin(), bytes.end()));
+  auto book = MakeXlsHost(FromUtf8(dir.str()))->BindToFile(FromUtf8(dir / "SKOV_IMPORT.XLS"));
+  struct Case {
+    int sheet, row, column;
+    int number;
+    std::u16string reason;
+  } cases[] = {
+      {1, 13, 2, 1004, u"Zelle B13 gehoert zu einer Matrixformel."},
+      {1, 13, 3, 1004, u"Zelle C13 gehoert zu einer Matrixformel."},
+      {1, 70000, 28, 1004, u"Zelle AB70000 liegt ausserhalb des Tabellenblatts."},
+      {1, 1, 257, 1004, u"Zelle IW1 liegt ausserhalb des Tabellenblatts."},
+      {2, 1, 1, 9, u"Die Vorlage hat nur ein Tabellenblatt."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(ToUtf8(c.reason));
+    try {
+      book->WriteCell(c.sheet, c.row, c.column, u"x");
+      ADD_FAILURE() << "written";
+    } catch (const RuntimeError& err) {
+      EXPECT_EQ(err.Number(), c.number);
+      EXPECT_EQ(err.Reason(), c.reason);
+    }
   }
 }
 
