@@ -78,6 +78,7 @@ struct PassRecord {
 // What a run did, for callers that report an exit status.
 struct RunSummary {
   bool logOpened = false;
+  bool logClosed = false;  // what a run shows from now on is its closing message
   int filesListed = 0;              // list entries (1 in single mode)
   std::vector<PassRecord> passes;  // in the order the loop took them
   std::vector<Text> unwritten;     // log or list files whose writing failed

@@ -70,6 +70,7 @@ void LogDateiSchliessen(ImportContext& ctx) {
     SchreibfehlerMelden(ctx, s.LogPfad, ErrorNumberOf(std::current_exception()));
   }
   ctx.files.UnlockFolder();
+  ctx.summary.logClosed = true;
   s.Meldung = u"Log-Datei: ";
   ctx.messages.Show(s.Meldung + s.LogPfad, u"SKOV Import DDC");
 }

@@ -112,14 +112,14 @@ class DroppedFile : public PlatformFileDialog {
   QString path_;
 };
 
-// The run's closing message with the summary below "Log-Datei: ...". Once
-// the log is open, the closing message is the only one a run shows.
+// The run's closing message with the summary below "Log-Datei: ...". The
+// other messages of a run (a file that could not be written) stay as they are.
 class ClosingWithSummary : public MessageService {
  public:
   ClosingWithSummary(MessageService& inner, const ImportState& state) : inner_(inner), state_(state) {}
   void Follow(const RunSummary& summary) { summary_ = &summary; }
   void Show(const Text& prompt, const Text& title) override {
-    if (!summary_ || !summary_->logOpened) return inner_.Show(prompt, title);
+    if (!summary_ || !summary_->logClosed) return inner_.Show(prompt, title);
     Text full = prompt;
     for (const Text& line : SummaryLines(*summary_, state_.VerzeichnisImport)) full += u'\n' + line;
     inner_.Show(full, title);

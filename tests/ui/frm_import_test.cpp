@@ -20,6 +20,7 @@
 #include "host/runtime_files.h"
 #include "host/xls_host.h"
 #include "strings/fields.h"
+#include "support/file_size_limit.h"
 #include "support/temp_dir.h"
 #include "ui/qt_app.h"
 
@@ -261,6 +262,26 @@ TEST_F(FrmImportTest, APressDuringTheRunStartsNoSecondRun) {
   for (const Shown& s : messages.shown) closing += s.prompt.starts_with(u"Log-Datei: ");
   EXPECT_EQ(closing, 1);
   EXPECT_EQ(ended, 1);
+}
+
+TEST_F(FrmImportTest, OnlyTheClosingMessageCarriesTheSummary) {
+  // No file may grow past 20 bytes: neither the list nor the log can be
+  // written, and each says so in a box of its own.
+  const QString longName = folder.filePath(QStringLiteral("in/") + QString(80, u'L') + QStringLiteral(".TXT"));
+  testing::WriteFile(longName.toStdString(), "\"ZNAME\"\r\n\"Z-1\"\r\n");
+  ChooseOnce(longName);
+  {
+    testing::FileSizeLimit limit(20);
+    window.cmdImportieren_Click();
+  }
+  const Text standard = folder.path().toStdU16String();
+  const Text failed = u"Datei konnte nicht vollstaendig geschrieben werden: ";
+  const Text full = u"\nKein Speicherplatz mehr (Datentraeger voll oder Dateigroesse begrenzt).";
+  std::vector<Text> prompts;
+  for (const Shown& s : messages.shown) prompts.push_back(s.prompt);
+  EXPECT_EQ(prompts, (std::vector<Text>{failed + standard + u"/IMPORT.LST" + full,
+                                        failed + standard + u"/IMPORT.LOG" + full,
+                                        u"Log-Datei: " + standard + u"/IMPORT.LOG\n0 gespeichert, 0 nicht gespeichert"}));
 }
 
 TEST_F(FrmImportTest, BeendenAndCloseBoxLeaveNoFiles) {
