@@ -104,10 +104,10 @@ int BatchMain(const std::vector<std::string>& args, const EnvLookup& env, std::o
   state.MitAnfuehrungszeichen = o.quotes;
   state.Trennzeichen = o.separator;
   state.VerzeichnisImport = o.folderMode;
-  state.Importdatei = FromUtf8(importFile);
+  state.Importdatei = FromFileName(importFile);
   state.LetzterDialog = RecordForChosenFile(state.Importdatei);
 
-  std::unique_ptr<SpreadsheetHost> host = MakeXlsHost(FromUtf8(folder));
+  std::unique_ptr<SpreadsheetHost> host = MakeXlsHost(FromFileName(folder));
   StderrMessages messages(err);
   NoPointer pointer;
   RuntimeFiles files;

@@ -116,7 +116,7 @@ int RuntimeFiles::FreeFile() const {
 bool RuntimeFiles::IsOpen(int number) const { return files_.count(number) != 0; }
 
 bool RuntimeFiles::HoldsOpen(const Text& path) const {
-  const std::string canonical = Canonical(ToUtf8(path));
+  const std::string canonical = Canonical(ToFileName(path));
   for (const auto& [n, f] : files_)
     if (f->path == canonical) return true;
   return false;
@@ -132,7 +132,7 @@ void RuntimeFiles::Open(const Text& path, OpenMode mode, int number, bool /*shar
   if (number < 1 || number > kMaxNumber) Raise(52, "bad file number");
   if (files_.count(number)) Raise(55, "file number in use");
   if (path.empty() || path.find(u'\0') != Text::npos) Raise(52, "bad file name");
-  const std::string native = ToUtf8(path);
+  const std::string native = ToFileName(path);
   const std::string canonical = Canonical(native);
   for (const auto& [n, f] : files_) {
     if (f->path == canonical && (f->mode == OpenMode::Output || mode == OpenMode::Output))
@@ -258,7 +258,7 @@ void RuntimeFiles::CloseAll() {
 
 void RuntimeFiles::LockFolder(const Text& folder) {
   UnlockFolder();
-  const std::string native = ToUtf8(folder);
+  const std::string native = ToFileName(folder);
   // A folder that cannot be opened here goes without a lock; opening the
   // log in it then tells what is wrong.
   const int fd = ::open(native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -280,13 +280,13 @@ void RuntimeFiles::UnlockFolder() {
 
 bool RuntimeFiles::SameFile(const Text& a, const Text& b) {
   struct stat sa {}, sb {};
-  if (::stat(ToUtf8(a).c_str(), &sa) != 0 || ::stat(ToUtf8(b).c_str(), &sb) != 0) return false;
+  if (::stat(ToFileName(a).c_str(), &sa) != 0 || ::stat(ToFileName(b).c_str(), &sb) != 0) return false;
   return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
 std::vector<Text> RuntimeFiles::ListFiles(const Text& folder) {
   std::vector<Text> names;
-  const std::string native = folder.empty() ? std::string(".") : ToUtf8(folder);
+  const std::string native = folder.empty() ? std::string(".") : ToFileName(folder);
   DIR* dir = ::opendir(native.c_str());
   if (!dir) Raise(OpenErrorNumber(errno), native);
   while (dirent* e = ::readdir(dir)) {
@@ -297,7 +297,7 @@ std::vector<Text> RuntimeFiles::ListFiles(const Text& folder) {
     full += name;
     struct stat st {};
     if (::stat(full.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-    names.push_back(FromUtf8(name));
+    names.push_back(FromFileName(name));
   }
   ::closedir(dir);
   std::sort(names.begin(), names.end(), [](const Text& a, const Text& b) {

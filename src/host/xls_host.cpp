@@ -338,7 +338,7 @@ class XlsWorkbook : public Workbook {
 
   void SaveAs(const Text& path) override {
     xls::Book& book = Open();
-    std::string target = ToUtf8(path);
+    std::string target = ToFileName(path);
     if (target.empty()) Raise(kRefused, "no file name");
     struct stat st {};
     if (::stat(target.c_str(), &st) == 0) {
@@ -368,7 +368,7 @@ class XlsWorkbook : public Workbook {
   }
 
   void Close(bool saveChanges) override {
-    if (saveChanges) SaveAs(FromUtf8(file_->path));
+    if (saveChanges) SaveAs(FromFileName(file_->path));
     closed_ = true;
     book_ = xls::Book(file_->book);
   }
@@ -391,7 +391,7 @@ class XlsHost : public SpreadsheetHost {
   Text DefaultFilePath() override { return folder_; }
 
   std::unique_ptr<Workbook> BindToFile(const Text& path) override {
-    std::string p = ToUtf8(path);
+    std::string p = ToFileName(path);
     // Non-blocking, so that a FIFO fails at the regular-file test below.
     Fd fd(::open(p.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (fd.get() < 0) {

@@ -4,9 +4,21 @@
 #include "import/handler.h"
 
 namespace skov {
+namespace {
+
+// The list keeps one name per line, even for a name holding a line break.
+Text Listenzeile(Text name) {
+  for (char16_t& c : name)
+    if (c == u'\r' || c == u'\n') c = u'?';
+  return name;
+}
+
+}  // namespace
 
 bool ImportListeErstellen(ImportContext& ctx) {
   ImportState& s = ctx.state;
+  s.Listennamen.clear();
+  s.NaechsterListenname = 0;
   if (!s.VerzeichnisImport) {
     ctx.summary.filesListed = 1;
     return true;
@@ -29,7 +41,7 @@ bool ImportListeErstellen(ImportContext& ctx) {
         }
         ctx.files.Open(listPath, OpenMode::Output, s.ListeNr, false);
         try {
-          for (const Text& name : names) ctx.files.PrintZones(s.ListeNr, {name});
+          for (const Text& name : names) ctx.files.PrintZones(s.ListeNr, {Listenzeile(name)});
           ctx.files.Close(s.ListeNr);
         } catch (const RuntimeError& e) {
           try {
@@ -44,6 +56,7 @@ bool ImportListeErstellen(ImportContext& ctx) {
         s.ListeNr = ctx.files.FreeFile();
         ctx.files.Open(listPath, OpenMode::Input, s.ListeNr, false);
         ctx.summary.filesListed = static_cast<int>(names.size());
+        s.Listennamen = std::move(names);
         return true;
       },
       [&](int number) {
@@ -57,11 +70,14 @@ bool NaechsteImportdatei(ImportContext& ctx) {
   ImportState& s = ctx.state;
   s.WeitereDateien = false;
   if (!s.VerzeichnisImport) return true;
-  if (ctx.files.Eof(s.ListeNr)) {
+  if (ctx.files.Eof(s.ListeNr) || s.NaechsterListenname >= s.Listennamen.size()) {
     Protokoll(ctx, u"Importdateienliste wurde verarbeitet.");
     return false;
   }
-  s.Importdatei = ctx.files.LineInput(s.ListeNr);
+  // The line only counts off the list: read back as Windows-1252 it may have
+  // lost characters of the name, which then could not be opened.
+  ctx.files.LineInput(s.ListeNr);
+  s.Importdatei = s.Listennamen[s.NaechsterListenname++];
   s.WeitereDateien = true;
   return true;
 }

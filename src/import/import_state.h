@@ -52,6 +52,10 @@ struct ImportState {
   int32_t LogNr = 0;
   int32_t ImportNr = 0;
   int32_t ListeNr = 0;
+  // Folder mode: the names as the folder gives them, in list order. The list
+  // file holds them as Windows-1252 text, which cannot hold every name.
+  std::vector<Text> Listennamen;
+  size_t NaechsterListenname = 0;
   std::unique_ptr<Workbook> Mappe;
   Text Importverzeichnis;
   Text StandardPfad;

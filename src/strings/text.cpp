@@ -48,7 +48,13 @@ void AppendCp1252(std::string& out, TextView text) {
   for (char16_t c : text) *o++ = c < 0x80 ? static_cast<char>(c) : EncodeOne(c);
 }
 
-Text FromUtf8(std::string_view s) {
+namespace {
+
+// A byte that is not part of valid UTF-8 in a file name, kept as the lone
+// surrogate U+DC80..U+DCFF so that the name comes back to the same bytes.
+constexpr char16_t kByteEscape = 0xDC00;
+
+Text DecodeUtf8(std::string_view s, bool escapeBytes) {
   Text out;
   out.reserve(s.size());
   size_t i = 0;
@@ -56,8 +62,10 @@ Text FromUtf8(std::string_view s) {
     auto b = static_cast<unsigned char>(s[i]);
     char32_t cp = 0xFFFD;
     size_t len = 1;
+    bool valid = false;
     if (b < 0x80) {
       cp = b;
+      valid = true;
     } else if (b >= 0xC2 && b < 0xF5) {
       size_t need = b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
       char32_t v = b & (0x3F >> (need - 1));
@@ -70,13 +78,17 @@ Text FromUtf8(std::string_view s) {
       if (j == need) {
         bool overlong = (need == 3 && v < 0x800) || (need == 4 && v < 0x10000);
         bool surrogate = v >= 0xD800 && v <= 0xDFFF;
-        if (!overlong && !surrogate && v <= 0x10FFFF) cp = v;
+        valid = !overlong && !surrogate && v <= 0x10FFFF;
+        if (valid) cp = v;
         len = need;
       } else {
         len = j;
       }
     }
-    if (cp >= 0x10000) {
+    if (!valid && escapeBytes) {
+      for (size_t k = 0; k < len; ++k)
+        out.push_back(static_cast<char16_t>(kByteEscape + static_cast<unsigned char>(s[i + k])));
+    } else if (cp >= 0x10000) {
       cp -= 0x10000;
       out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
       out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
@@ -88,7 +100,7 @@ Text FromUtf8(std::string_view s) {
   return out;
 }
 
-std::string ToUtf8(TextView t) {
+std::string EncodeUtf8(TextView t, bool escapedBytes) {
   std::string out;
   out.reserve(t.size());
   for (size_t i = 0; i < t.size(); ++i) {
@@ -96,6 +108,9 @@ std::string ToUtf8(TextView t) {
     if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < t.size() && t[i + 1] >= 0xDC00 && t[i + 1] < 0xE000) {
       cp = 0x10000 + ((cp - 0xD800) << 10) + (t[i + 1] - 0xDC00);
       ++i;
+    } else if (escapedBytes && cp >= kByteEscape + 0x80 && cp <= kByteEscape + 0xFF) {
+      out.push_back(static_cast<char>(cp - kByteEscape));
+      continue;
     } else if (cp >= 0xD800 && cp < 0xE000) {
       cp = 0xFFFD;  // lone surrogate
     }
@@ -117,6 +132,13 @@ std::string ToUtf8(TextView t) {
   }
   return out;
 }
+
+}  // namespace
+
+Text FromUtf8(std::string_view s) { return DecodeUtf8(s, false); }
+std::string ToUtf8(TextView t) { return EncodeUtf8(t, false); }
+Text FromFileName(std::string_view bytes) { return DecodeUtf8(bytes, true); }
+std::string ToFileName(TextView name) { return EncodeUtf8(name, true); }
 
 bool EqualsIgnoreCase(TextView a, TextView b) {
   if (a.size() != b.size()) return false;

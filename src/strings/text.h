@@ -20,6 +20,11 @@ void AppendCp1252(std::string& out, TextView text);
 // File names on Linux are UTF-8; invalid sequences decode to U+FFFD.
 Text FromUtf8(std::string_view utf8);
 std::string ToUtf8(TextView text);
+// File names and paths: any bytes, mostly UTF-8. A byte outside valid UTF-8
+// stands as U+DC80..U+DCFF (shown as '?' or U+FFFD), so that every name the
+// folder gives opens again.
+Text FromFileName(std::string_view bytes);
+std::string ToFileName(TextView name);
 
 // Letter case ignored for ASCII and Latin-1 letters (the field-name keys).
 bool EqualsIgnoreCase(TextView a, TextView b);

@@ -64,6 +64,44 @@ TEST_F(RealHostRun, SavedWorkbookBindsAgainAndReplacesAnEarlierOne) {
   EXPECT_EQ(ReadFile(dir / "std/SKOV_IMPORT.XLS"), ReadFile(kExample)) << "the template is never written";
 }
 
+TEST_F(RealHostRun, FolderModeImportsFilesWhateverTheirNames) {
+  // Names Windows-1252 cannot hold come back from IMPORT.LST with '?'; the
+  // run still opens each file under its own name and saves next to it.
+  struct Case {
+    std::string name, output, listLine;  // the list holds Windows-1252 bytes
+  };
+  const Case cases[] = {
+      {"L\xC3\xBC" "ftung.TXT", "L\xC3\xBC" "ftung.XLS", "L\xFC" "ftung.TXT"},
+      {"Pl\xE4n.TXT", "Pl\xE4n.XLS", "Pl?n.TXT"},  // not UTF-8: a Latin-1 byte
+      {"Zeile\nUmbruch.TXT", "Zeile\nUmbruch.XLS", "Zeile?Umbruch.TXT"},
+      {"\xCE\xA3\xCF\x87\xCE\xAD\xCE\xB4\xCE\xB9\xCE\xBF.txt", "\xCE\xA3\xCF\x87\xCE\xAD\xCE\xB4\xCE\xB9\xCE\xBF.XLS",
+       "??????.txt"},
+      {"\xD0\xA1\xD1\x85\xD0\xB5\xD0\xBC\xD0\xB0.TXT", "\xD0\xA1\xD1\x85\xD0\xB5\xD0\xBC\xD0\xB0.XLS", "?????.TXT"},
+  };
+  Template(kExample);
+  state.VerzeichnisImport = true;
+  std::string list;
+  for (const Case& c : cases) {
+    WriteFile(dir / ("imp/" + c.name), Drawing(2, "Z"));
+    list += c.listLine + "\r\n";
+  }
+  state.Importdatei = FromFileName(dir / ("imp/" + cases[0].name));
+  state.LetzterDialog = RecordForChosenFile(state.Importdatei);
+  ImportStarten(ctx);
+
+  EXPECT_EQ(ReadFile(dir / "std/IMPORT.LST"), list);
+  const std::string log = ReadFile(dir / "std/IMPORT.LOG");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.listLine);
+    EXPECT_NO_THROW(host->BindToFile(FromFileName(dir / ("imp/" + c.output)))->Close(false));
+    // The log names each file by its full path, '?' for what it cannot hold.
+    for (const std::string& line : {"Importdatei geoeffnet:" + dir / ("imp/" + c.name),
+                                    "Neue Excel-Datei:" + dir / ("imp/" + c.output)})
+      EXPECT_NE(log.find(ToCp1252(FromFileName(line))), std::string::npos) << line;
+  }
+  EXPECT_EQ(ctx.summary.FilesSaved(), 5);
+}
+
 TEST_F(RealHostRun, TemplateThatCannotBeBound) {
   struct Case {
     const char* what;

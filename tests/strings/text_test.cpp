@@ -32,6 +32,26 @@ TEST(Utf8, RoundTripAndDamage) {
   EXPECT_EQ(FromUtf8("\xC0\xAF"), u"\uFFFD\uFFFD");  // overlong
 }
 
+TEST(FileNames, EveryByteSequenceComesBack) {
+  struct Case {
+    std::string bytes;
+    Text text;
+  };
+  const Case cases[] = {
+      {"Schema \xD0\xA1.TXT", u"Schema \u0421.TXT"},  // valid UTF-8 reads as it does everywhere
+      {"Pl\xE4n.TXT", u"Pl\xDCE4n.TXT"},                // a Latin-1 byte
+      {"\xE2\x82", u"\xDCE2\xDC82"},                    // cut short
+      {"\xC0\xAF\xED\xA0\x80", u"\xDCC0\xDCAF\xDCED\xDCA0\xDC80"},  // overlong, an encoded surrogate
+      {"\xF0\x9F\x98\x80\xFF", u"\U0001F600\xDCFF"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(FromFileName(c.bytes), c.text) << c.bytes;
+    EXPECT_EQ(ToFileName(c.text), c.bytes) << c.bytes;
+  }
+  EXPECT_EQ(ToUtf8(u"Pl\xDCE4n"), "Pl\xEF\xBF\xBDn") << "shown, a kept byte is a replacement character";
+  EXPECT_EQ(ToCp1252(u"Pl\xDCE4n"), "Pl?n");
+}
+
 TEST(Keys, CaseIgnoredNothingElse) {
   EXPECT_TRUE(EqualsIgnoreCase(u"projekt1", u"PROJEKT1"));
   EXPECT_TRUE(EqualsIgnoreCase(u"Zname", u"ZNAME"));
