@@ -72,7 +72,8 @@ class RuntimeFiles {
   // Whether both paths name the same existing file (links included).
   static bool SameFile(const Text& a, const Text& b);
 
-  // The plain, non-hidden files of a folder, names only, in name order
+  // The plain, non-hidden files of a folder, names only (any bytes, see
+  // FromFileName), in name order
   // (letter case ignored). A folder path ends with "/". 76 when there is no
   // such folder, 75 when it cannot be read.
   static std::vector<Text> ListFiles(const Text& folder);

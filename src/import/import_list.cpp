@@ -23,9 +23,9 @@ bool ImportListeErstellen(ImportContext& ctx) {
     ctx.summary.filesListed = 1;
     return true;
   }
+  const Text listPath = s.StandardPfad + u"/IMPORT.LST";
   return WithHandler(
       [&] {
-        const Text listPath = s.StandardPfad + u"/IMPORT.LST";
         s.ListeNr = ctx.files.FreeFile();
         if (s.ListeNr == 0) {
           Protokoll(ctx, u"ImportListe kann nicht geoeffnet werden:", listPath);
@@ -60,8 +60,10 @@ bool ImportListeErstellen(ImportContext& ctx) {
         return true;
       },
       [&](int number) {
-        Protokoll(ctx, number == 55 ? u"Die ImportdateiListe ist bereits geoeffnet!"
-                                    : u"ImportdateiListe kann nicht geoeffnet werden!");
+        Protokoll(ctx,
+                  number == 55 ? u"Die ImportdateiListe ist bereits geoeffnet!"
+                               : u"ImportdateiListe kann nicht geoeffnet werden!",
+                  listPath);
         return false;
       });
 }

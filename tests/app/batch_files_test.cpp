@@ -53,7 +53,7 @@ TEST(BatchFiles, SpecialFilesFailAtOnce) {
   };
   const Case cases[] = {
       {Fifo::Template, 1, "L:SKOV_IMPORT.XLS :Exceldatei kann nicht zugewiesen werden."},
-      {Fifo::List, 1, "L:ImportdateiListe kann nicht geoeffnet werden!"},
+      {Fifo::List, 1, "L:ImportdateiListe kann nicht geoeffnet werden!{home}/Documents/IMPORT.LST"},
       {Fifo::UserDirs, 0, "E:Log-Datei: {home}/Documents/IMPORT.LOG"},
       {Fifo::ImportFile, 2, "E:Die Importdatei ist keine gewoehnliche Datei: {imp}/A.TXT"},
       {Fifo::ImportFolder, 2, "E:Die Importdatei ist ein Ordner: {imp}/A.TXT"},
