@@ -263,8 +263,10 @@ class Checker:
             va = tuple(getattr(ia, f) for f in fields) + ((ia.xf_index,) if ia.has_default_xf_index else ())
             vb = tuple(getattr(ib, f) for f in fields) + ((ib.xf_index,) if ib.has_default_xf_index else ())
             self.same("%s: row %d (height, default, hidden, outline, xf)" % (sa.name, r + 1), va, vb)
+        # Without DEFAULTROWHEIGHT a row is 255 twips high (12.75 pt), the standard height.
+        default_height = sb.default_row_height if sb.default_row_height is not None else 255
         for r, ib in sb.rowinfo_map.items():
-            if r not in sa.rowinfo_map and (ib.hidden or not ib.has_default_height and ib.height != sb.default_row_height):
+            if r not in sa.rowinfo_map and (ib.hidden or not ib.has_default_height and ib.height != default_height):
                 self.fail("%s: new row %d is hidden or has a height of its own" % (sa.name, r + 1))
         for (r, c), want in sorted(written.items()):
             ca = cell_at(sa, r, c)
@@ -286,9 +288,14 @@ class Checker:
                 if (ca is None) != (cb is None):
                     self.fail("%s: template %s, output %s" % (addr(sa, r, c), cell_repr(ca) if ca else "no cell",
                                                               cell_repr(cb) if cb else "no cell"))
-                elif ca is not None and (ca.ctype != cb.ctype or ca.value != cb.value or ca.xf_index != cb.xf_index):
+                elif ca is not None and (ca.ctype != cb.ctype or not same_value(ca.value, cb.value) or ca.xf_index != cb.xf_index):
                     self.fail("%s: template %s XF %d, output %s XF %d" % (addr(sa, r, c), cell_repr(ca)[:80],
                                                                           ca.xf_index, cell_repr(cb)[:80], cb.xf_index))
+
+
+def same_value(a, b):
+    """Equal values; a NaN number (a broken cell) equals a NaN."""
+    return a == b or (isinstance(a, float) and isinstance(b, float) and a != a and b != b)
 
 
 def cell_at(sheet, row, col):
