@@ -2,6 +2,8 @@
 // DIMENSIONS and INDEX, and the limits of the format.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "xls/biff_test_util.h"
 #include "xls/book.h"
 #include "xls/code_page.h"
@@ -99,6 +101,62 @@ TEST(Biff5Book, TextsBeyond255BytesAreRefusedAndChangeNothing) {
     EXPECT_EQ(e.Column(), 6);
   }
   EXPECT_EQ(book.Serialize(), once);
+}
+
+// BuildStream's records with every BOF made BIFF5's.
+Bytes AsBiff5(Bytes s) {
+  for (const RawRec& r : Records(s, 0, false)) {
+    if (r.type != 0x0809) continue;
+    s[r.pos + 4] = 0x00;
+    s[r.pos + 5] = 0x05;
+  }
+  return s;
+}
+
+Rec Dimensions5(uint16_t r0, uint16_t r1, uint16_t c0, uint16_t c1) {
+  return R(0x0200, {{r0, 2}, {r1, 2}, {c0, 2}, {c1, 2}, {0, 2}});
+}
+
+// Formulas: the tokens this engine reads (PtgExp, PtgTbl) and SHRFMLA's
+// range are laid out as in BIFF8; its byte 7 is unused and stays so.
+TEST(Biff5Book, SharedFormulaAnchorsMoveAndArraysAreRefusedAsInBiff8) {
+  Rec shared = R(0x04BC, {{2, 2}, {4, 2}, {2, 1}, {2, 1}, {0, 1}, {0xAB, 1}, {3, 2}});
+  shared.body.insert(shared.body.end(), {0x1E, 9, 0});
+  Rec array = R(0x0221, {{6, 2}, {6, 2}, {2, 1}, {3, 1}, {0, 2}, {0, 4}, {3, 2}});
+  array.body.insert(array.body.end(), {0x1E, 2, 0});
+  std::vector<Rec> recs = {Dimensions5(2, 7, 2, 4)};
+  for (uint16_t r = 2; r <= 4; ++r) {
+    recs.push_back(Formula(r, 2, 15, PtgExp(2, 2)));
+    if (r == 2) recs.push_back(shared);
+  }
+  recs.insert(recs.end(), {Formula(6, 2, 15, PtgExp(6, 2)), array, Formula(6, 3, 15, PtgExp(6, 2)), Window2(0x06B6)});
+  const Bytes stream = AsBiff5(BuildStream({}, {{"S", recs}}));
+  auto t = ParseWorkbookStream(stream);
+  ASSERT_TRUE(t->Biff5());
+  Book book(t);
+  try {
+    book.WriteCell(1, 7, 4, u"x");
+    ADD_FAILURE() << "written";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.Reason(), "gehoert zu einer Matrixformel");
+  }
+  book.WriteCell(1, 3, 3, u"Anker");
+  const Bytes out = book.Serialize();
+  ASSERT_NO_THROW(ParseWorkbookStream(out));
+  const ReadBook after = ReadStream(out);
+  EXPECT_EQ(after.sheets[0].cells.at({2, 2}).type, 0x0204);
+  const std::vector<RawRec>& rr = after.sheets[0].records;
+  for (size_t i = 0; i + 1 < rr.size(); ++i) {
+    if (rr[i].type != 0x04BC) continue;
+    EXPECT_EQ(Rd(rr[i].body, 0, 2), 3u);  // now anchored at C4
+    EXPECT_EQ(rr[i].body[7], 0xAB);
+  }
+  for (int row : {3, 4}) {
+    const Bytes& f = std::find_if(rr.begin(), rr.end(), [&](const RawRec& r) {
+                       return r.type == 0x0006 && Rd(r.body, 0, 2) == uint32_t(row);
+                     })->body;
+    EXPECT_EQ(Rd(f, 23, 2), 3u) << row;  // PtgExp names the new anchor
+  }
 }
 
 }  // namespace
