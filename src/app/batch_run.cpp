@@ -111,7 +111,7 @@ int BatchMain(const std::vector<std::string>& args, const EnvLookup& env, std::o
   StderrMessages messages(err);
   NoPointer pointer;
   RuntimeFiles files;
-  ImportContext ctx{state, *host, messages, pointer, files, nullptr, {}};
+  ImportContext ctx{state, *host, messages, pointer, files, nullptr, {}, {}};
 
   if (errIsTerminal) {
     ctx.progress = [&](int index, int total, const Text& name) {

@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
   skov::QtMessageService messages;
   skov::QtBusyPointer pointer;
   auto host = skov::MakeXlsHost(skov::DocumentsFolder());
-  skov::ImportContext ctx{state, *host, messages, pointer, files, {}, {}};
+  skov::ImportContext ctx{state, *host, messages, pointer, files, {}, {}, {}};
   skov::QtFileDialog dialog;
 
   skov::FrmImport window(ctx, dialog);

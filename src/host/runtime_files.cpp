@@ -207,20 +207,29 @@ bool RuntimeFiles::Eof(int number) const {
   return f.mode != OpenMode::Input || !Refill(f);
 }
 
+void RuntimeFiles::AppendZones(std::string& out, std::initializer_list<TextView> items) {
+  // One byte per character in Windows-1252, so bytes count columns.
+  const size_t start = out.size();
+  bool first = true;
+  for (TextView item : items) {
+    if (!first) out.append(14 - (out.size() - start) % 14, ' ');
+    first = false;
+    AppendCp1252(out, item);
+  }
+  out += "\r\n";
+}
+
 void RuntimeFiles::PrintZones(int number, std::initializer_list<TextView> items) {
+  line_.clear();
+  AppendZones(line_, items);
+  PrintLines(number, line_);
+}
+
+void RuntimeFiles::PrintLines(int number, std::string_view lines) {
   File& f = Get(number);
   if (f.mode != OpenMode::Output) Raise(54, "not open for output");
   if (f.writeError) Raise(WriteErrorNumber(f.writeError), f.path);
-  // One byte per character in Windows-1252, so bytes count columns.
-  line_.clear();
-  bool first = true;
-  for (TextView item : items) {
-    if (!first) line_.append(14 - line_.size() % 14, ' ');
-    first = false;
-    AppendCp1252(line_, item);
-  }
-  line_ += "\r\n";
-  f.pending += line_;
+  f.pending += lines;
   if (f.pending.size() >= kChunk) WritePending(f);
 }
 

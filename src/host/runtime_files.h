@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "strings/text.h"
@@ -51,6 +52,10 @@ class RuntimeFiles {
   // (columns 1, 15, 29, ...), at least one space after the one before; then
   // CR LF.
   void PrintZones(int number, std::initializer_list<TextView> items);
+  // The line PrintZones writes, appended to out instead.
+  static void AppendZones(std::string& out, std::initializer_list<TextView> items);
+  // Lines AppendZones made, written as PrintZones writes them.
+  void PrintLines(int number, std::string_view lines);
 
   // Flushes buffered output to the operating system. Output that could not
   // be written raises 61 or 57, here or at the latest at Close.

@@ -8,6 +8,22 @@
 
 namespace skov {
 
+// A save written beside its target but not yet flushed to disk nor in
+// place: saves begun one after another reach the disk together, in far fewer
+// journal commits than one at a time. Dropping an unfinished one leaves the
+// target unchanged and no file behind.
+class PendingSave {
+ public:
+  virtual ~PendingSave() = default;
+  // The file on disk; raises as SaveAs would. Flushing every save of a batch
+  // before renaming any lets one journal commit carry them all.
+  virtual void Flush() = 0;
+  // Flushed if it was not, and renamed over the target; raises as SaveAs
+  // would. The folder entry is durable only after
+  // SpreadsheetHost::FlushSavedFolders.
+  virtual void Finish() = 0;
+};
+
 // A workbook bound from a file. Every operation may raise RuntimeError:
 // 1004 when the host refuses (access, saving over the template), any other
 // number when a thing asked for does not exist (9: no such worksheet).
@@ -27,6 +43,12 @@ class Workbook {
   // The cell holds exactly this string, as text.
   virtual void WriteCell(int sheet, int row, int column, const Text& value) = 0;
   virtual void SaveAs(const Text& path) = 0;
+  // SaveAs in two halves: every check and the writing now, flushing and
+  // renaming in Finish. Null when the save is complete already.
+  virtual std::unique_ptr<PendingSave> BeginSaveAs(const Text& path) {
+    SaveAs(path);
+    return nullptr;
+  }
   // Closed; with saveChanges false its file stays unchanged.
   virtual void Close(bool saveChanges) = 0;
 };
@@ -41,6 +63,8 @@ class SpreadsheetHost {
   // than 1004 when there is no such file or it is not a workbook, with 1004
   // when access is refused.
   virtual std::unique_ptr<Workbook> BindToFile(const Text& path) = 0;
+  // Flushes the folders that finished saves renamed files into.
+  virtual void FlushSavedFolders() {}
 };
 
 }  // namespace skov

@@ -12,7 +12,9 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -116,6 +118,9 @@ struct FileKey {
 struct ParsedFile {
   std::string path;
   FileKey key;
+  std::filesystem::path name;  // the file's name, and its folder's identity
+  dev_t folderDev = 0;
+  ino_t folderIno = 0;
   std::vector<uint8_t> fileBytes;  // the container as read, written back when nothing changed
   xls::CompoundFile container;     // with the Workbook stream's data moved into `book`
   size_t workbookChild = 0;
@@ -144,6 +149,13 @@ std::shared_ptr<const ParsedFile> ParseFile(const std::string& path, const FileK
   auto f = std::make_shared<ParsedFile>();
   f->path = path;
   f->key = key;
+  const std::filesystem::path p(path);
+  f->name = p.filename();
+  struct stat folder {};
+  if (::stat(p.has_parent_path() ? p.parent_path().c_str() : ".", &folder) == 0) {
+    f->folderDev = folder.st_dev;
+    f->folderIno = folder.st_ino;
+  }
   static constexpr uint8_t kCfbSignature[] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
   try {
     f->container = xls::ReadCompoundFile(bytes);
@@ -212,11 +224,12 @@ mode_t NewFileMode() {
   return mode;
 }
 
-// The workbook's bytes on disk, with the mode a new file gets.
+// The workbook's bytes handed to the file, with the mode a new file gets,
+// and the disk set to work on them, so that the flush finds most of it done.
 void Fill(int fd, const std::vector<uint8_t>& bytes) {
   WriteAll(fd, bytes.data(), bytes.size());
-  if (::fdatasync(fd) != 0) SaveFailed("cannot flush the workbook", errno);
   if (::fchmod(fd, NewFileMode()) != 0) Raise(kRefused, std::string("cannot set file mode: ") + std::strerror(errno));
+  ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);  // only a hint: the flush is fdatasync's
 }
 
 std::string TempName(const std::string& folder) {
@@ -229,30 +242,49 @@ std::string TempName(const std::string& folder) {
 
 bool SameInode(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
+// Removes a leftover temporary file unless a save holds it.
+void RemoveIfLeft(const std::string& path) {
+  Fd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  struct stat held {}, now {};
+  if (fd.get() < 0 || ::fstat(fd.get(), &held) != 0 || !S_ISREG(held.st_mode)) return;
+  if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return;  // a save in progress
+  // Renamed into place meanwhile: the name is gone or another file's.
+  if (::lstat(path.c_str(), &now) != 0 || !SameInode(held, now)) return;
+  ::unlink(path.c_str());
+}
+
+// What the saves of one host share: the folders whose leftovers are known,
+// and those renamed into since their last flush.
+struct SaveFolders {
+  // Per folder the ".NAME.XLS.XXXXXX" files of earlier versions, by NAME.XLS.
+  std::map<std::string, std::multimap<std::string, std::string>> legacy;
+  std::set<std::string> unflushed;
+};
+
 // Each save holds a lock on its temporary file, so a temporary file that
-// nobody holds was left by a save that died; it is removed. So are the
-// ".NAME.XLS.XXXXXX" files earlier versions left for this very target,
-// which is about to be replaced anyway.
-void RemoveLeftovers(const std::string& folder, const std::string& targetName) {
-  DIR* dir = ::opendir(folder.c_str());
-  if (!dir) return;
-  const std::string legacy = "." + targetName + ".";
-  const std::string prefix = kTempPrefix;
-  while (dirent* e = ::readdir(dir)) {
-    const std::string name = e->d_name;
-    const bool ours = name.size() == prefix.size() + kTempSuffix && name.rfind(prefix, 0) == 0;
-    const bool old = name.size() == legacy.size() + kTempSuffix && name.rfind(legacy, 0) == 0;
-    if (!ours && !old) continue;
-    const std::string path = folder + "/" + name;
-    Fd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    struct stat held {}, now {};
-    if (fd.get() < 0 || ::fstat(fd.get(), &held) != 0 || !S_ISREG(held.st_mode)) continue;
-    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) continue;  // a save in progress
-    // Renamed into place meanwhile: the name is gone or another file's.
-    if (::lstat(path.c_str(), &now) != 0 || !SameInode(held, now)) continue;
-    ::unlink(path.c_str());
+// nobody holds was left by a save that died; the first save into a folder
+// removes those. The ".NAME.XLS.XXXXXX" files earlier versions left go with
+// the save of their very target, which is about to be replaced anyway.
+void RemoveLeftovers(SaveFolders& folders, const std::string& folder, const std::string& targetName) {
+  auto known = folders.legacy.find(folder);
+  if (known == folders.legacy.end()) {
+    known = folders.legacy.emplace(folder, std::multimap<std::string, std::string>()).first;
+    if (DIR* dir = ::opendir(folder.c_str())) {
+      const std::string prefix = kTempPrefix;
+      while (dirent* e = ::readdir(dir)) {
+        const std::string name = e->d_name;
+        if (name.size() == prefix.size() + kTempSuffix && name.rfind(prefix, 0) == 0) {
+          RemoveIfLeft(folder + "/" + name);
+        } else if (name.size() > kTempSuffix + 2 && name[0] == '.' && name[name.size() - kTempSuffix - 1] == '.') {
+          known->second.emplace(name.substr(1, name.size() - kTempSuffix - 2), name);
+        }
+      }
+      ::closedir(dir);
+    }
   }
-  ::closedir(dir);
+  auto [from, to] = known->second.equal_range(targetName);
+  for (auto it = from; it != to; ++it) RemoveIfLeft(folder + "/" + it->second);
+  known->second.erase(from, to);
 }
 
 // The filled, locked file given a temporary name; unnamed until then where
@@ -272,6 +304,7 @@ bool WriteUnnamed(const std::string& folder, const std::vector<uint8_t>& bytes, 
     if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
     if (errno != EEXIST) break;
   }
+  temp.clear();
   fd.reset(-1);
   return false;
 }
@@ -295,32 +328,76 @@ void WriteNamed(const std::string& folder, const std::vector<uint8_t>& bytes, Fd
   }
 }
 
-// Written beside the target, flushed, then renamed over it: a failed save
-// leaves neither a half-written workbook nor a lost one, and a crash at
-// most a locked temporary file that the next save there removes.
-void WriteFileAtomically(const std::string& target, const std::vector<uint8_t>& bytes) {
-  std::filesystem::path p(target);
-  std::string folder = p.has_parent_path() ? p.parent_path().string() : std::string(".");
-  RemoveLeftovers(folder, p.filename().string());
-  Fd fd(-1);
-  std::string temp;
-  if (!WriteUnnamed(folder, bytes, fd, temp)) WriteNamed(folder, bytes, fd, temp);
-  if (::rename(temp.c_str(), target.c_str()) != 0) {
-    const int err = errno;
-    ::unlink(temp.c_str());
-    Raise(kRefused, "cannot replace " + target + ": " + std::strerror(err));
-  }
-  fd.reset(-1);  // the data is on disk since Fill; only now the lock goes
-  int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+void FlushFolder(const std::string& folder) {
+  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir >= 0) {
     ::fsync(dir);
     ::close(dir);
   }
 }
 
+// Written beside the target now; flushed, then renamed over it in Finish: a
+// failed save leaves neither a half-written workbook nor a lost one, and a
+// crash at most a locked temporary file that the next save there removes.
+class XlsPendingSave : public PendingSave {
+ public:
+  XlsPendingSave(std::shared_ptr<SaveFolders> folders, const std::string& target, const std::vector<uint8_t>& bytes)
+      : folders_(std::move(folders)), target_(target) {
+    std::filesystem::path p(target);
+    folder_ = p.has_parent_path() ? p.parent_path().string() : std::string(".");
+    RemoveLeftovers(*folders_, folder_, p.filename().string());
+    if (!WriteUnnamed(folder_, bytes, fd_, temp_)) WriteNamed(folder_, bytes, fd_, temp_);
+  }
+  ~XlsPendingSave() override {
+    if (!temp_.empty()) ::unlink(temp_.c_str());
+  }
+
+  void Flush() override {
+    if (fd_.get() < 0) Raise(kRefused, "save finished already");
+    if (flushed_) return;
+    if (::fdatasync(fd_.get()) != 0) {
+      const int err = errno;
+      Drop();
+      SaveFailed("cannot flush the workbook", err);
+    }
+    flushed_ = true;
+  }
+
+  void Finish() override {
+    Flush();
+    if (::rename(temp_.c_str(), target_.c_str()) != 0) {
+      const int err = errno;
+      Drop();
+      Raise(kRefused, "cannot replace " + target_ + ": " + std::strerror(err));
+    }
+    temp_.clear();
+    fd_.reset(-1);  // the data is on disk since Flush; only now the lock goes
+    folders_->unflushed.insert(folder_);
+  }
+
+ private:
+  void Drop() {
+    if (!temp_.empty()) ::unlink(temp_.c_str());
+    temp_.clear();
+    fd_.reset(-1);
+  }
+
+  std::shared_ptr<SaveFolders> folders_;
+  std::string target_, folder_;
+  Fd fd_{-1};
+  std::string temp_;  // the temporary name until the rename
+  bool flushed_ = false;
+};
+
+void FlushFolders(SaveFolders& folders) {
+  for (const std::string& folder : folders.unflushed) FlushFolder(folder);
+  folders.unflushed.clear();
+}
+
 class XlsWorkbook : public Workbook {
  public:
-  explicit XlsWorkbook(std::shared_ptr<const ParsedFile> file) : file_(std::move(file)), book_(file_->book) {}
+  XlsWorkbook(std::shared_ptr<const ParsedFile> file, std::shared_ptr<SaveFolders> folders)
+      : file_(std::move(file)), folders_(std::move(folders)), book_(file_->book) {}
 
   void Activate() override { Open(); }
   void ShowWindow(int window) override {
@@ -337,34 +414,12 @@ class XlsWorkbook : public Workbook {
   }
 
   void SaveAs(const Text& path) override {
-    xls::Book& book = Open();
-    std::string target = ToFileName(path);
-    if (target.empty()) Raise(kRefused, "no file name");
-    struct stat st {};
-    if (::stat(target.c_str(), &st) == 0) {
-      if (S_ISDIR(st.st_mode)) Raise(kRefused, target + " is a folder");
-      if (st.st_dev == file_->key.dev && st.st_ino == file_->key.ino) Raise(kRefused, "the template is never written");
-    } else {
-      std::error_code e1, e2;
-      auto a = std::filesystem::weakly_canonical(target, e1);
-      auto b = std::filesystem::weakly_canonical(file_->path, e2);
-      if (!e1 && !e2 && a == b) Raise(kRefused, "the template is never written");
-    }
-    std::vector<uint8_t> bytes;
-    if (!book.Changed()) {
-      bytes = file_->fileBytes;
-    } else {
-      try {
-        xls::CompoundFile out = file_->container;
-        out.root.children[file_->workbookChild].data = book.Serialize();
-        bytes = xls::WriteCompoundFile(out);
-      } catch (const RuntimeError&) {
-        throw;
-      } catch (const std::exception& e) {
-        Raise(kRefused, std::string("cannot build the workbook file: ") + e.what());
-      }
-    }
-    WriteFileAtomically(target, bytes);
+    Begin(path)->Finish();
+    FlushFolders(*folders_);
+  }
+
+  std::unique_ptr<PendingSave> BeginSaveAs(const Text& path) override {
+    return Begin(path);
   }
 
   void Close(bool saveChanges) override {
@@ -379,8 +434,49 @@ class XlsWorkbook : public Workbook {
     return book_;
   }
 
+  std::unique_ptr<XlsPendingSave> Begin(const Text& path) {
+    xls::Book& book = Open();
+    std::string target = ToFileName(path);
+    if (target.empty()) Raise(kRefused, "no file name");
+    struct stat st {};
+    if (::stat(target.c_str(), &st) == 0) {
+      if (S_ISDIR(st.st_mode)) Raise(kRefused, target + " is a folder");
+      if (st.st_dev == file_->key.dev && st.st_ino == file_->key.ino) Raise(kRefused, "the template is never written");
+    } else if (IsTemplatePlace(target)) {
+      Raise(kRefused, "the template is never written");
+    }
+    std::vector<uint8_t>& bytes = bytes_;
+    if (!book.Changed()) {
+      bytes = file_->fileBytes;
+    } else {
+      try {
+        xls::CompoundFile out = file_->container;
+        out.root.children[file_->workbookChild].data = book.Serialize();
+        bytes = xls::WriteCompoundFile(out);
+      } catch (const RuntimeError&) {
+        throw;
+      } catch (const std::exception& e) {
+        Raise(kRefused, std::string("cannot build the workbook file: ") + e.what());
+      }
+    }
+    return std::make_unique<XlsPendingSave>(folders_, target, bytes);
+  }
+
+  // Whether a target that does not exist names the template's place: its
+  // folder and name, the folder known by identity since the bind.
+  bool IsTemplatePlace(const std::string& target) const {
+    std::filesystem::path p(target);
+    if (p.filename() != file_->name) return false;
+    struct stat folder {};
+    const std::string parent = p.has_parent_path() ? p.parent_path().string() : std::string(".");
+    return ::stat(parent.c_str(), &folder) == 0 && folder.st_dev == file_->folderDev &&
+           folder.st_ino == file_->folderIno;
+  }
+
   std::shared_ptr<const ParsedFile> file_;
+  std::shared_ptr<SaveFolders> folders_;
   xls::Book book_;
+  std::vector<uint8_t> bytes_;
   bool closed_ = false;
 };
 
@@ -418,12 +514,15 @@ class XlsHost : public SpreadsheetHost {
       }
       cache_ = ParseFile(p, key, std::move(bytes));
     }
-    return std::make_unique<XlsWorkbook>(cache_);
+    return std::make_unique<XlsWorkbook>(cache_, folders_);
   }
+
+  void FlushSavedFolders() override { FlushFolders(*folders_); }
 
  private:
   Text folder_;
   std::shared_ptr<const ParsedFile> cache_;
+  std::shared_ptr<SaveFolders> folders_ = std::make_shared<SaveFolders>();
 };
 
 }  // namespace

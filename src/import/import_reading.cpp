@@ -47,6 +47,8 @@ void KodierungPruefen(ImportContext& ctx, const Text& header) {
 bool ImportdateiOeffnen(ImportContext& ctx) {
   ImportState& s = ctx.state;
   const Text path = AktuellerImportpfad(s);
+  // An earlier pass's output read as input: read what that pass saved.
+  if (SpeicherungOffen(ctx, path)) SpeicherungenAbschliessen(ctx);
   return WithHandler(
       [&] {
         s.ImportNr = ctx.files.FreeFile();

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "host/open_file_name.h"
@@ -91,6 +92,17 @@ struct RunSummary {
   int FilesFailed() const { return static_cast<int>(passes.size()) - FilesSaved(); }
 };
 
+// A save begun but not yet on disk: its log line, and those of every later
+// step, wait for its flush, so that the log reads exactly as if each save
+// had been done at once.
+struct OffeneSpeicherung {
+  std::unique_ptr<PendingSave> save;
+  size_t pass = 0;  // in RunSummary::passes
+  Text ausgabedatei;
+  Text zeichnungsname;
+  std::string danach;  // the later log lines, encoded
+};
+
 // The state plus the platform services one run works with.
 struct ImportContext {
   ImportState& state;
@@ -101,6 +113,7 @@ struct ImportContext {
   // Called at the start of each pass: index from 1, list length, file name.
   std::function<void(int, int, const Text&)> progress;
   RunSummary summary;
+  std::vector<OffeneSpeicherung> offen;  // in the order they were begun
 };
 
 }  // namespace skov

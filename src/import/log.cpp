@@ -55,7 +55,10 @@ void LogSchreiben(ImportContext& ctx, const Text& text1, const Text& text2, cons
   if (nr == 0 || !ctx.files.IsOpen(nr)) return;
   try {
     const Text joined = text1 + text2;
-    ctx.files.PrintZones(nr, {joined, text3});
+    if (!ctx.offen.empty())
+      RuntimeFiles::AppendZones(ctx.offen.back().danach, {joined, text3});
+    else
+      ctx.files.PrintZones(nr, {joined, text3});
   } catch (...) {
     // Writing the log never fails a run; the user is told once.
     SchreibfehlerMelden(ctx, ctx.state.LogPfad, ErrorNumberOf(std::current_exception()));

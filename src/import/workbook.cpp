@@ -1,6 +1,8 @@
 // The template workbook bound from the default folder, and the filled one
 // saved next to the import file.
 #include <algorithm>
+#include <system_error>
+#include <thread>
 
 #include "import/handler.h"
 
@@ -46,6 +48,84 @@ Text SchonGeschriebenAus(const ImportContext& ctx, const Text& ausgabe) {
   return {};
 }
 
+namespace {
+
+// The log line of a failed save, with the output and drawing name the save
+// was made under.
+void SpeichernGescheitert(ImportContext& ctx, int number, const Text& ausgabedatei, const Text& zeichnungsname) {
+  if (number == 1004)
+    Protokoll(ctx, ausgabedatei + u" :", u"Kein Zugriff auf diese Datei moeglich.");
+  else
+    Protokoll(ctx, zeichnungsname + u".XLS :", u"Exceldatei kann nicht geschrieben werden.");
+}
+
+}  // namespace
+
+bool SpeicherungOffen(const ImportContext& ctx, const Text& path) {
+  return std::any_of(ctx.offen.begin(), ctx.offen.end(),
+                     [&](const OffeneSpeicherung& o) { return o.ausgabedatei == path; });
+}
+
+void SpeicherungenAbschliessen(ImportContext& ctx) {
+  if (ctx.offen.empty()) return;
+  std::vector<OffeneSpeicherung> offen = std::move(ctx.offen);
+  ctx.offen.clear();
+  std::vector<std::exception_ptr> fehler(offen.size());
+  auto jede = [&](void (PendingSave::*schritt)()) {
+    for (size_t i = 0; i < offen.size(); ++i) {
+      if (fehler[i]) continue;
+      try {
+        (offen[i].save.get()->*schritt)();
+      } catch (...) {
+        fehler[i] = std::current_exception();
+      }
+    }
+  };
+  // All on disk before any is renamed, flushed side by side: they share the
+  // journal commit, and the disk merges their cache flushes.
+  std::vector<std::thread> neben;
+  for (size_t i = 0; i < offen.size(); ++i) {
+    auto flush = [&, i] {
+      try {
+        offen[i].save->Flush();
+      } catch (...) {
+        fehler[i] = std::current_exception();
+      }
+    };
+    try {
+      neben.emplace_back(flush);
+    } catch (const std::system_error&) {
+      flush();  // no thread to spare: in turn
+    }
+  }
+  for (std::thread& t : neben) t.join();
+  jede(&PendingSave::Finish);
+  for (OffeneSpeicherung& o : offen) o.save.reset();
+  ctx.host.FlushSavedFolders();
+  // Each save's line where it belonged, then what the run logged after it.
+  for (size_t i = 0; i < offen.size(); ++i) {
+    PassRecord& pass = ctx.summary.passes[offen[i].pass];
+    if (!fehler[i]) {
+      Protokoll(ctx, u"Neue Excel-Datei:", offen[i].ausgabedatei);
+    } else {
+      SpeichernGescheitert(ctx, ErrorNumberOf(fehler[i]), offen[i].ausgabedatei, offen[i].zeichnungsname);
+      pass.saved = false;
+      pass.output.clear();
+      pass.reason = ctx.state.Meldung;
+      pass.reasonDetail = ctx.state.MeldungDetail;
+      pass.grund = ErrorReasonOf(fehler[i]);
+      if (!pass.grund.empty()) LogSchreiben(ctx, u"Grund: ", pass.grund, Text());
+    }
+    if (ctx.state.LogNr != 0 && ctx.files.IsOpen(ctx.state.LogNr) && !offen[i].danach.empty()) {
+      try {
+        ctx.files.PrintLines(ctx.state.LogNr, offen[i].danach);
+      } catch (...) {
+        SchreibfehlerMelden(ctx, ctx.state.LogPfad, ErrorNumberOf(std::current_exception()));
+      }
+    }
+  }
+}
+
 bool MappeSpeichern(ImportContext& ctx) {
   ImportState& s = ctx.state;
   return WithHandler(
@@ -65,6 +145,8 @@ bool MappeSpeichern(ImportContext& ctx) {
                 u"Die Ausgabedatei laege nicht im Ordner der Importdatei:" + s.Importverzeichnis);
         if (name == u".XLS")
           Raise(kHostRefused, "output without a name", u"Die Ausgabedatei haette keinen Namen vor .XLS.");
+        // Whether an earlier save of this output succeeded decides the next check.
+        if (SpeicherungOffen(ctx, s.Ausgabedatei)) SpeicherungenAbschliessen(ctx);
         // PLAN.TXT and PLAN.CSV both give PLAN.XLS: the later one would replace the earlier.
         if (const Text erste = SchonGeschriebenAus(ctx, s.Ausgabedatei); !erste.empty())
           Raise(kHostRefused, "output already written in this run", u"In diesem Lauf schon geschrieben aus:" + erste);
@@ -72,18 +154,24 @@ bool MappeSpeichern(ImportContext& ctx) {
         // workbook; the file is open for reading, so saving over it is refused.
         if (ctx.files.HoldsOpen(s.Ausgabedatei))
           Raise(kHostRefused, "output is the open import file", u"Die Ausgabedatei waere die Importdatei selbst.");
-        s.Mappe->SaveAs(s.Ausgabedatei);
+        std::unique_ptr<PendingSave> save = s.Mappe->BeginSaveAs(s.Ausgabedatei);
         if (!ctx.summary.passes.empty()) ctx.summary.passes.back().output = s.Ausgabedatei;
-        Protokoll(ctx, u"Neue Excel-Datei:", s.Ausgabedatei);
+        if (save && !ctx.summary.passes.empty()) {
+          // Logged once it is on disk; the pass counts as saved until then.
+          ctx.offen.push_back({std::move(save), ctx.summary.passes.size() - 1, s.Ausgabedatei, s.Zeichnungsname, {}});
+        } else {
+          if (save) {
+            save->Finish();
+            ctx.host.FlushSavedFolders();
+          }
+          Protokoll(ctx, u"Neue Excel-Datei:", s.Ausgabedatei);
+        }
         s.Mappe->Close(false);
         s.Mappe.reset();
         return true;
       },
       [&](int number, const Text& reason) {
-        if (number == 1004)
-          Protokoll(ctx, s.Ausgabedatei + u" :", u"Kein Zugriff auf diese Datei moeglich.");
-        else
-          Protokoll(ctx, s.Zeichnungsname + u".XLS :", u"Exceldatei kann nicht geschrieben werden.");
+        SpeichernGescheitert(ctx, number, s.Ausgabedatei, s.Zeichnungsname);
         GrundMelden(ctx, reason);
         return false;
       });

@@ -267,7 +267,7 @@ void FrmImport::cmdImportieren_Click() {
   }
   running_ = true;
   ClosingWithSummary closing(ctx_.messages, ctx_.state);
-  ImportContext run{ctx_.state, ctx_.host, closing, ctx_.pointer, ctx_.files, ctx_.progress, {}};
+  ImportContext run{ctx_.state, ctx_.host, closing, ctx_.pointer, ctx_.files, ctx_.progress, {}, {}};
   closing.Follow(run.summary);
   try {
     ImportStarten(run);

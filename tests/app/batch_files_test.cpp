@@ -172,7 +172,7 @@ TEST(BatchFiles, SecondRunMeanwhileIsRefusedAndHarmsNothing) {
       void Set(MousePointer) override {}
     } pointer;
     RuntimeFiles files;
-    ImportContext ctx{state, *host, messages, pointer, files, nullptr, {}};
+    ImportContext ctx{state, *host, messages, pointer, files, nullptr, {}, {}};
     bool paused = false;
     ctx.progress = [&](int, int, const Text&) {
       if (paused) return;

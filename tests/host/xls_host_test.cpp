@@ -400,6 +400,37 @@ TEST(XlsHost, SavesLeaveNoTemporaryFilesAndRemoveThoseOfCrashedSaves) {
   EXPECT_EQ(names, expected);
 }
 
+// Saves begun together: nothing replaced before its Finish, a dropped or
+// failing one leaves the old output and no file behind.
+TEST(XlsHost, BegunSavesReplaceOnlyWhenFinished) {
+  TempDir dir;
+  fs::copy_file(Fixture("xlwt_template.xls"), dir / "SKOV_IMPORT.XLS");
+  auto host = MakeXlsHost(FromUtf8(dir.str()));
+  const char* const targets[] = {"EINS.XLS", "ZWEI.XLS", "DREI.XLS"};
+  std::vector<std::unique_ptr<PendingSave>> begun;
+  for (const char* t : targets) {
+    WriteFile(dir / t, "alt");
+    auto wb = host->BindToFile(FromUtf8(dir / "SKOV_IMPORT.XLS"));
+    wb->WriteCell(1, 11, 5, FromUtf8(t));
+    begun.push_back(wb->BeginSaveAs(FromUtf8(dir / t)));
+    ASSERT_TRUE(begun.back());
+  }
+  for (const char* t : targets) EXPECT_EQ(ReadFile(dir / t), "alt") << t;
+  // EINS is finished, ZWEI's target turned into a folder meanwhile, DREI is dropped.
+  fs::remove(dir / "ZWEI.XLS");
+  fs::create_directory(dir / "ZWEI.XLS");
+  for (auto& save : begun) save->Flush();
+  EXPECT_EQ(ErrorOf([&] { begun[0]->Finish(); }), 0);
+  EXPECT_EQ(ErrorOf([&] { begun[1]->Finish(); }), 1004);
+  begun.clear();
+  host->FlushSavedFolders();
+  EXPECT_NE(ReadFile(dir / "EINS.XLS"), "alt");
+  EXPECT_NO_THROW(host->BindToFile(FromUtf8(dir / "EINS.XLS"))->Close(false));
+  EXPECT_TRUE(fs::is_directory(dir / "ZWEI.XLS"));
+  EXPECT_EQ(ReadFile(dir / "DREI.XLS"), "alt");
+  for (const auto& e : fs::directory_iterator(dir.path())) EXPECT_NE(e.path().filename().string()[0], '.') << e.path();
+}
+
 TEST(XlsHost, ClosedWorkbookLeavesItsFileAndTakesNoMoreCalls) {
   TempDir dir;
   fs::copy_file(Fixture("xlwt_template.xls"), dir / "SKOV_IMPORT.XLS");

@@ -9,7 +9,7 @@ namespace {
 
 class RealHostRun : public ::testing::Test {
  protected:
-  RealHostRun() : host(MakeXlsHost(FromUtf8(dir / "std"))), ctx{state, *host, messages, pointer, files, {}, {}} {
+  RealHostRun() : host(MakeXlsHost(FromUtf8(dir / "std"))), ctx{state, *host, messages, pointer, files, {}, {}, {}} {
     std::filesystem::create_directories(dir / "std");
     std::filesystem::create_directories(dir / "imp");
     state.Trennzeichen = Text(1, u';');

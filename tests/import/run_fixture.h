@@ -15,7 +15,7 @@ namespace skov::testing {
 
 class ImportRun : public ::testing::Test {
  protected:
-  ImportRun() : host(FromUtf8(dir / "std")), ctx{state, host, messages, pointer, files, {}, {}} {
+  ImportRun() : host(FromUtf8(dir / "std")), ctx{state, host, messages, pointer, files, {}, {}, {}} {
     std::filesystem::create_directories(dir / "std");
     std::filesystem::create_directories(dir / "imp");
     WriteFile(dir / "std/SKOV_IMPORT.XLS", "template");

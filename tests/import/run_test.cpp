@@ -150,7 +150,7 @@ TEST_F(ImportRunTest, FailuresAreLoggedAndNothingPartialIsSaved) {
     ImportState s;
     s.Trennzeichen = u";";
     s.MitAnfuehrungszeichen = true;
-    ImportContext run{s, h, m, p, f, {}, {}};
+    ImportContext run{s, h, m, p, f, {}, {}, {}};
     std::filesystem::create_directories(scratch / "std");
     std::filesystem::create_directories(scratch / "imp");
     if (!c.removeTemplate) WriteFile(scratch / "std/SKOV_IMPORT.XLS", "template");
@@ -223,7 +223,7 @@ TEST_F(ImportRunTest, LogCannotBeOpened) {
     RecordingPointer p;
     RuntimeFiles f;
     ImportState s;
-    ImportContext run{s, h, m, p, f, {}, {}};
+    ImportContext run{s, h, m, p, f, {}, {}, {}};
     const std::string path = scratch / c.chosen;
     const std::string content = Drawing(1);
     WriteFile(path, content);
@@ -304,6 +304,63 @@ TEST_F(ImportRunTest, AnOutputOfThisRunIsNeverReplaced) {
                             "Grund: In diesem Lauf schon geschrieben aus:" + Imp("PLAN.CSV")}))
       << Joined(log);
   EXPECT_EQ(Cell(Saved(Imp("PLAN.XLS")), 1, 12, 5), u"<none>") << "still the workbook of PLAN.CSV";
+}
+
+// Saves finished in batches log exactly what saves done at once log: each
+// "Neue Excel-Datei:" or failure in its place, the summary the same, an
+// earlier output read as input only once it is saved.
+TEST(SavesInBatches, LogAndSummaryAsIfEachSaveWereDoneAtOnce) {
+  struct Outcome {
+    std::string log;
+    std::vector<std::tuple<std::string, bool, std::string, std::string, std::string>> passes;
+    std::vector<std::string> calls;
+  };
+  auto run = [](bool defer) {
+    TempDir dir;
+    std::filesystem::create_directories(dir / "std");
+    std::filesystem::create_directories(dir / "imp");
+    WriteFile(dir / "std/SKOV_IMPORT.XLS", "template");
+    for (int i = 1; i <= 11; ++i) WriteFile(dir / ("imp/D" + std::to_string(100 + i) + ".TXT"), Drawing(i % 3 + 1));
+    WriteFile(dir / "imp/D103.CSV", Drawing(2));         // the same output as D103.TXT
+    WriteFile(dir / "imp/D105.XLS", Drawing(1, "OLD"));  // an earlier output, listed, replaced by D105.TXT's
+    RecordingHost host(FromUtf8(dir / "std"));
+    host.script.deferSaves = defer;
+    host.script.failingSave = "D107.XLS";
+    RecordingMessages messages;
+    RecordingPointer pointer;
+    RuntimeFiles files;
+    ImportState state;
+    state.Trennzeichen = u";";
+    state.VerzeichnisImport = true;
+    state.LetzterDialog = RecordForChosenFile(FromUtf8(dir / "imp/D101.TXT"));
+    state.Importdatei = FromUtf8(dir / "imp/D101.TXT");
+    ImportContext ctx{state, host, messages, pointer, files, {}, {}, {}};
+    ImportStarten(ctx);
+    Outcome o;
+    o.log = ReadFile(dir / "std/IMPORT.LOG");
+    const std::string root = dir / "";
+    for (size_t at; (at = o.log.find(root)) != std::string::npos;) o.log.replace(at, root.size(), "<dir>/");
+    auto relative = [&](const Text& text) {
+      std::string t = ToUtf8(text);
+      for (size_t at; (at = t.find(root)) != std::string::npos;) t.replace(at, root.size(), "<dir>/");
+      return t;
+    };
+    for (const PassRecord& p : ctx.summary.passes)
+      o.passes.emplace_back(ToUtf8(p.file), p.saved, relative(p.reason), relative(p.grund), relative(p.output));
+    for (const std::string& c : host.log.calls)
+      if (c.rfind("begin save", 0) == 0 || c.rfind("finish", 0) == 0)
+        o.calls.push_back(c.substr(0, c.find(' ')) + " " + c.substr(c.rfind('/') + 1));
+    EXPECT_TRUE(ctx.offen.empty());
+    return o;
+  };
+  const Outcome atOnce = run(false), batched = run(true);
+  EXPECT_EQ(batched.log, atOnce.log);
+  EXPECT_EQ(batched.passes, atOnce.passes);
+  EXPECT_NE(atOnce.log.find("<dir>/imp/D107.XLS :Kein Zugriff auf diese Datei moeglich."), std::string::npos);
+  // Several saves begun before the first of them is finished.
+  size_t begun = 0, longest = 0;
+  for (const std::string& c : batched.calls) longest = std::max(longest, begun = c.rfind("begin", 0) == 0 ? begun + 1 : 0);
+  EXPECT_GE(longest, 4u) << ::testing::PrintToString(batched.calls);
 }
 
 }  // namespace

@@ -21,6 +21,8 @@ struct HostScript {
   int bindError = 0;       // raise this on BindToFile (0: bind when the file exists)
   int saveError = 0;       // raise this on SaveAs
   int cellError = 0;       // raise this on every WriteCell
+  bool deferSaves = false;  // saves begun, finished later (BeginSaveAs)
+  std::string failingSave = {};  // the save of the output path ending so fails with 1004, at SaveAs or Finish
 };
 
 struct HostLog {
@@ -50,10 +52,13 @@ class RecordingWorkbook : public Workbook {
   void SaveAs(const Text& path) override {
     log_.calls.push_back("save " + ToUtf8(path));
     if (script_.saveError) Raise(script_.saveError);
-    std::ofstream out(ToUtf8(path), std::ios::binary);
-    if (!out) Raise(1004, "cannot write");
-    out << "workbook";
-    log_.saved[path] = cells_;
+    Write(log_, script_, path, cells_);
+  }
+  std::unique_ptr<PendingSave> BeginSaveAs(const Text& path) override {
+    if (!script_.deferSaves) return Workbook::BeginSaveAs(path);
+    log_.calls.push_back("begin save " + ToUtf8(path));
+    if (script_.saveError) Raise(script_.saveError);
+    return std::make_unique<Pending>(log_, script_, path, cells_);
   }
   void Close(bool save) override {
     log_.calls.push_back(save ? "close save" : "close");
@@ -64,6 +69,28 @@ class RecordingWorkbook : public Workbook {
   }
 
  private:
+  static void Write(HostLog& log, const HostScript& script, const Text& path, const Cells& cells) {
+    const std::string p = ToUtf8(path);
+    if (!script.failingSave.empty() && p.ends_with(script.failingSave))
+      Raise(1004, "save failed", u"Kein Speicherplatz mehr (Datentraeger voll oder Dateigroesse begrenzt).");
+    std::ofstream out(p, std::ios::binary);
+    if (!out) Raise(1004, "cannot write");
+    out << "workbook";
+    log.saved[path] = cells;
+  }
+  struct Pending : PendingSave {
+    Pending(HostLog& log, const HostScript& script, Text path, Cells cells)
+        : log(log), script(script), path(std::move(path)), cells(std::move(cells)) {}
+    void Flush() override { log.calls.push_back("flush " + ToUtf8(path)); }
+    void Finish() override {
+      log.calls.push_back("finish " + ToUtf8(path));
+      Write(log, script, path, cells);
+    }
+    HostLog& log;
+    const HostScript& script;
+    Text path;
+    Cells cells;
+  };
   void Check(int sheet) const {
     if (sheet < 1 || sheet > script_.worksheets) Raise(9, "no such worksheet");
   }

@@ -77,7 +77,7 @@ TEST(EndToEnd, ChooseImportAndFindLogAndWorkbook) {
     QuietMessages messages;
     QtBusyPointer pointer;
     auto host = MakeXlsHost(FromUtf8(standard.string()));
-    ImportContext ctx{state, *host, messages, pointer, files, {}, {}};
+    ImportContext ctx{state, *host, messages, pointer, files, {}, {}, {}};
     OneFileDialog dialog;
     dialog.path = FromUtf8((in / "ANLAGE1.TXT").string());
     FrmImport window(ctx, dialog);

@@ -70,7 +70,7 @@ class FrmImportTest : public ::testing::Test {
  protected:
   FrmImportTest()
       : host(MakeXlsHost(folder.path().toStdU16String())),
-        ctx{state, *host, messages, pointer, files, {}, {}},
+        ctx{state, *host, messages, pointer, files, {}, {}, {}},
         window(ctx, dialog) {
     window.SetProgramEnd([this] { ++ended; });
     std::filesystem::create_directory(folder.filePath("in").toStdString());
