@@ -18,7 +18,9 @@ namespace skov {
 
 struct RuntimeFiles::File {
   OpenMode mode = OpenMode::Input;
-  std::string path;  // canonical, for the already-open test
+  std::string path;  // as opened, for messages
+  dev_t dev = 0;     // the file's identity, for the already-open test
+  ino_t ino = 0;
   int fd = -1;
   // Input: a window of the file, refilled as lines are taken.
   std::vector<char> chunk;
@@ -34,12 +36,6 @@ namespace {
 
 constexpr int kMaxNumber = 511;
 constexpr size_t kChunk = size_t{1} << 16;
-
-std::string Canonical(const std::string& path) {
-  std::error_code ec;
-  auto p = std::filesystem::weakly_canonical(std::filesystem::path(path), ec);
-  return ec ? path : p.string();
-}
 
 // The runtime's number for a failed open or stat.
 int OpenErrorNumber(int err) {
@@ -116,9 +112,10 @@ int RuntimeFiles::FreeFile() const {
 bool RuntimeFiles::IsOpen(int number) const { return files_.count(number) != 0; }
 
 bool RuntimeFiles::HoldsOpen(const Text& path) const {
-  const std::string canonical = Canonical(ToFileName(path));
+  struct stat st {};
+  if (files_.empty() || ::stat(ToFileName(path).c_str(), &st) != 0) return false;
   for (const auto& [n, f] : files_)
-    if (f->path == canonical) return true;
+    if (f->dev == st.st_dev && f->ino == st.st_ino) return true;
   return false;
 }
 
@@ -133,14 +130,17 @@ void RuntimeFiles::Open(const Text& path, OpenMode mode, int number, bool /*shar
   if (files_.count(number)) Raise(55, "file number in use");
   if (path.empty() || path.find(u'\0') != Text::npos) Raise(52, "bad file name");
   const std::string native = ToFileName(path);
-  const std::string canonical = Canonical(native);
-  for (const auto& [n, f] : files_) {
-    if (f->path == canonical && (f->mode == OpenMode::Output || mode == OpenMode::Output))
-      Raise(55, native);
+  // The same file under any name (links included) counts as already open.
+  struct stat known {};
+  if (!files_.empty() && ::stat(native.c_str(), &known) == 0) {
+    for (const auto& [n, f] : files_) {
+      if (f->dev == known.st_dev && f->ino == known.st_ino && (f->mode == OpenMode::Output || mode == OpenMode::Output))
+        Raise(55, native);
+    }
   }
   auto file = std::make_unique<File>();
   file->mode = mode;
-  file->path = canonical;
+  file->path = native;
   // Non-blocking, so that a FIFO fails here instead of waiting for a peer;
   // output is emptied only once it is known to be a regular file.
   const int flags = (mode == OpenMode::Input ? O_RDONLY : O_WRONLY | O_CREAT) | O_CLOEXEC | O_NONBLOCK;
@@ -161,7 +161,10 @@ void RuntimeFiles::Open(const Text& path, OpenMode mode, int number, bool /*shar
     ::close(fd);
     Raise(kPathFileAccessError, native + " is not a regular file");
   }
+  file->dev = st.st_dev;
+  file->ino = st.st_ino;
   if (mode == OpenMode::Input) {
+    file->chunk.swap(spareChunk_);  // one input buffer for the whole run
     file->chunk.resize(kChunk);
     try {
       file->lfLines = !HoldsCr(fd, file->chunk);
@@ -177,12 +180,14 @@ void RuntimeFiles::Open(const Text& path, OpenMode mode, int number, bool /*shar
   files_[number] = std::move(file);
 }
 
-Text RuntimeFiles::LineInput(int number) {
+Text RuntimeFiles::LineInput(int number) { return FromCp1252(LineBytes(number)); }
+
+std::string_view RuntimeFiles::LineBytes(int number) {
   File& f = Get(number);
   if (f.mode != OpenMode::Input) Raise(54, "not open for input");
   if (!Refill(f)) Raise(62);
   const char end = f.lfLines ? '\n' : '\r';
-  std::string& raw = line_;
+  std::string& raw = raw_;
   raw.clear();
   bool ended = false;
   while (!ended && Refill(f)) {
@@ -199,7 +204,7 @@ Text RuntimeFiles::LineInput(int number) {
     }
   }
   if (ended && !f.lfLines && Refill(f) && f.chunk[f.pos] == '\n') ++f.pos;
-  return FromCp1252(raw);
+  return raw;
 }
 
 bool RuntimeFiles::Eof(int number) const {
@@ -243,6 +248,7 @@ void RuntimeFiles::Close(int number) {
   if (it == files_.end()) return;
   std::unique_ptr<File> f = std::move(it->second);
   files_.erase(it);
+  if (f->chunk.capacity() > spareChunk_.capacity()) f->chunk.swap(spareChunk_);
   int err = 0;
   if (f->mode == OpenMode::Output) {
     try {

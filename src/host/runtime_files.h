@@ -46,6 +46,9 @@ class RuntimeFiles {
   bool HoldsOpen(const Text& path) const;
 
   Text LineInput(int number);
+  // LineInput's line as the file holds it (Windows-1252), valid until the
+  // next call on this object.
+  std::string_view LineBytes(int number);
   bool Eof(int number) const;
 
   // The items in print zones: each after the first starts at the next zone
@@ -89,6 +92,8 @@ class RuntimeFiles {
   File& Get(int number) const;
   std::map<int, std::unique_ptr<File>> files_;
   std::string line_;  // the line being printed or read, reused
+  std::string raw_;   // the line last read
+  std::vector<char> spareChunk_;  // an input buffer kept from a closed file
   int folderLock_ = -1;
 };
 

@@ -3,6 +3,7 @@
 
 #include <exception>
 #include <new>
+#include <string_view>
 #include <type_traits>
 
 #include "import/import.h"
@@ -53,6 +54,10 @@ bool WithHandler(Body&& body, Handler&& handler) {
 
 // Meldung and MeldungDetail set, then the usual log line.
 void Protokoll(ImportContext& ctx, const Text& meldung, const Text& detail = {});
+
+// Protokoll(meldung, zeile) for a line just read: its bytes as the file
+// held them go into the log unchanged.
+void ProtokollZeile(ImportContext& ctx, const Text& meldung, const Text& zeile, std::string_view bytes);
 
 // A log or list file that could not be written (error number): told to the
 // user once per file, and kept in the run summary.

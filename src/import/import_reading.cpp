@@ -18,14 +18,25 @@ TextView Unquoted(TextView field, bool mitAnfuehrungszeichen) {
 // earlier line survives. Empty fields past the last slot are harmless (a
 // trailing separator); a value there is error 9.
 int16_t ZeileSpeichern(FeldTabelle& table, const Text& line, const ImportState& s) {
-  Text scratch;
-  const std::vector<TextView> fields = SplitFieldViews(line, s.Trennzeichen, scratch);
+  // Kept between lines: splitting allocates nothing once they have grown.
+  static thread_local Text scratch;
+  static thread_local std::vector<TextView> fields;
+  SplitFieldViews(line, s.Trennzeichen, scratch, fields);
   size_t used = fields.size();
   while (used > kFeldSlots && fields[used - 1].empty()) --used;
   if (used > kFeldSlots) Raise(9, "more than 200 fields");
   for (size_t k = 0; k < used; ++k) table[static_cast<int>(k) + 1].assign(Unquoted(fields[k], s.MitAnfuehrungszeichen));
-  for (size_t k = used + 1; k <= kFeldSlots; ++k) table[static_cast<int>(k)].clear();
+  table.ClearFrom(static_cast<int>(used) + 1);
   return static_cast<int16_t>(used);
+}
+
+// The next line of the import file, decoded into a buffer kept for the run;
+// its bytes stay readable until the next read.
+const Text& ZeileLesen(ImportContext& ctx, std::string_view& bytes) {
+  static thread_local Text line;
+  bytes = ctx.files.LineBytes(ctx.state.ImportNr);
+  AssignCp1252(line, bytes);
+  return line;
 }
 
 }  // namespace
@@ -72,7 +83,8 @@ bool HeaderLesen(ImportContext& ctx) {
   Text line;
   return WithHandler(
       [&] {
-        line = ctx.files.LineInput(s.ImportNr);
+        std::string_view bytes;
+        line = ZeileLesen(ctx, bytes);
         KodierungPruefen(ctx, line);
         if (ctx.files.Eof(s.ImportNr)) {
           Protokoll(ctx, u"Headerzeile konnte nicht gelesen werden!");
@@ -80,7 +92,7 @@ bool HeaderLesen(ImportContext& ctx) {
         }
         s.AnzahlHeaderFelder = ZeileSpeichern(s.HeaderFelder, line, s);
         KopfIndexAufbauen(s);
-        Protokoll(ctx, u"Header gelesen :", line);
+        ProtokollZeile(ctx, u"Header gelesen :", line, bytes);
         return true;
       },
       [&](int) {
@@ -104,14 +116,15 @@ bool DatenzeileLesen(ImportContext& ctx) {
       s.WeitereDaten = false;
       return false;
     }
-    Text line = ctx.files.LineInput(s.ImportNr);
+    std::string_view bytes;
+    const Text& line = ZeileLesen(ctx, bytes);
     if (line.empty()) {
       ++leer;
       continue;
     }
     leereMelden();
     ZeileSpeichern(s.DatenFelder, line, s);
-    Protokoll(ctx, u"Daten gelesen :", line);
+    ProtokollZeile(ctx, u"Daten gelesen :", line, bytes);
     s.WeitereDaten = true;
     return true;
   }

@@ -1,6 +1,7 @@
 // The state every step of an import run shares, and what a run needs around it.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -21,11 +22,22 @@ constexpr int kFeldSlots = 200;  // usable slots 1..200; slot 0 unused
 // Slots 0..200; any other index raises error 9.
 class FeldTabelle {
  public:
-  Text& operator[](int slot);
-  const Text& operator[](int slot) const;
-  void Clear();
+  Text& operator[](int slot) {
+    if (slot < 0 || slot > kFeldSlots) OutOfRange(slot);
+    return slots_[static_cast<size_t>(slot)];
+  }
+  const Text& operator[](int slot) const {
+    if (slot < 0 || slot > kFeldSlots) OutOfRange(slot);
+    return slots_[static_cast<size_t>(slot)];
+  }
+  void Clear() { ClearFrom(0); }
+  // Slots from `slot` on emptied; their storage is kept.
+  void ClearFrom(int slot) {
+    for (size_t k = static_cast<size_t>(std::max(slot, 0)); k < slots_.size(); ++k) slots_[k].clear();
+  }
 
  private:
+  [[noreturn]] static void OutOfRange(int slot);
   std::array<Text, kFeldSlots + 1> slots_;
 };
 
@@ -35,6 +47,7 @@ struct KopfIndex {
   std::array<std::vector<int16_t>, 51> nummern;  // slots named "1".."50"
   int16_t geraet = 0;  // the last GERAET slot, which gives the device text; 0: none
   std::vector<int16_t> gerbez, gerbem;
+  std::array<std::vector<int16_t>, 7> titel;  // per title block cell, its key's slots
 };
 
 struct ImportState {

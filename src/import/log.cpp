@@ -50,19 +50,45 @@ bool LogDateiOeffnen(ImportContext& ctx) {
       });
 }
 
-void LogSchreiben(ImportContext& ctx, const Text& text1, const Text& text2, const Text& text3) {
+namespace {
+
+// One log line: text1 and text2 joined in the first print zone, text3 in
+// the next; text2 given as Windows-1252 bytes when it was read that way.
+void Zeile(ImportContext& ctx, const Text& text1, const Text* text2, std::string_view text2Bytes, const Text& text3) {
   const int nr = ctx.state.LogNr;
   if (nr == 0 || !ctx.files.IsOpen(nr)) return;
   try {
-    const Text joined = text1 + text2;
-    if (!ctx.offen.empty())
-      RuntimeFiles::AppendZones(ctx.offen.back().danach, {joined, text3});
+    // Held lines go straight into their batch; the others through one buffer.
+    static thread_local std::string buffer;
+    std::string& line = ctx.offen.empty() ? buffer : ctx.offen.back().danach;
+    if (ctx.offen.empty()) line.clear();
+    const size_t start = line.size();
+    AppendCp1252(line, text1);
+    if (text2)
+      AppendCp1252(line, *text2);
     else
-      ctx.files.PrintZones(nr, {joined, text3});
+      line += text2Bytes;
+    // Bytes count columns: one byte per character in Windows-1252.
+    line.append(14 - (line.size() - start) % 14, ' ');
+    AppendCp1252(line, text3);
+    line += "\r\n";
+    if (ctx.offen.empty()) ctx.files.PrintLines(nr, line);
   } catch (...) {
     // Writing the log never fails a run; the user is told once.
     SchreibfehlerMelden(ctx, ctx.state.LogPfad, ErrorNumberOf(std::current_exception()));
   }
+}
+
+}  // namespace
+
+void LogSchreiben(ImportContext& ctx, const Text& text1, const Text& text2, const Text& text3) {
+  Zeile(ctx, text1, &text2, {}, text3);
+}
+
+void ProtokollZeile(ImportContext& ctx, const Text& meldung, const Text& zeile, std::string_view bytes) {
+  ctx.state.Meldung = meldung;
+  ctx.state.MeldungDetail = zeile;
+  Zeile(ctx, ctx.state.Meldung, nullptr, bytes, Text());
 }
 
 void LogDateiSchliessen(ImportContext& ctx) {

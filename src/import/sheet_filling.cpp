@@ -1,4 +1,6 @@
 // Title blocks, device rows, the change of sheet and the sheet totals.
+#include <iterator>
+
 #include "import/handler.h"
 
 namespace skov {
@@ -23,27 +25,40 @@ void BlattkopfSchreiben(ImportContext& ctx) {
   ImportState& s = ctx.state;
   s.Meldung = u"Blatt" + NumberText(s.BlattNr);
   LogSchreiben(ctx, s.Meldung, Text(), Text());
-  for (const TitelZelle& cell : kTitelblock) {
+  for (size_t t = 0; t < std::size(kTitelblock); ++t) {
+    const TitelZelle& cell = kTitelblock[t];
     const bool drawing = TextView(cell.key) == u"DWGNME";
-    for (int k = 1; k <= s.AnzahlHeaderFelder; ++k) {
-      if (Passt(s, k, cell.key))
-        s.Mappe->WriteCell(s.BlattNr, cell.row, cell.column, drawing ? s.Zeichnungsname : s.DatenFelder[k]);
-    }
+    for (int16_t k : s.Kopf.titel[t])
+      s.Mappe->WriteCell(s.BlattNr, cell.row, cell.column, drawing ? s.Zeichnungsname : s.DatenFelder[k]);
   }
 }
 
-void KopfIndexAufbauen(ImportState& s) {
-  s.Kopf = KopfIndex();
-  for (int n = 1; n <= 50; ++n) {
-    const std::string digits = std::to_string(n);
-    const Text key(digits.begin(), digits.end());
-    for (int16_t k = 1; k <= s.AnzahlHeaderFelder; ++k)
-      if (Passt(s, k, key)) s.Kopf.nummern[static_cast<size_t>(n)].push_back(k);
+// The number 1..50 a field name is, written as its digits; 0 for any other name.
+int Nummer(TextView name) {
+  if (name.empty() || name.size() > 2 || name[0] == u'0') return 0;
+  int n = 0;
+  for (char16_t c : name) {
+    if (c < u'0' || c > u'9') return 0;
+    n = n * 10 + (c - u'0');
   }
+  return n <= 50 ? n : 0;
+}
+
+void KopfIndexAufbauen(ImportState& s) {
+  // Emptied, not freed: the next file's header fills the same lists.
+  KopfIndex& kopf = s.Kopf;
+  for (auto& slots : kopf.nummern) slots.clear();
+  for (auto& slots : kopf.titel) slots.clear();
+  kopf.gerbez.clear();
+  kopf.gerbem.clear();
+  kopf.geraet = 0;
   for (int16_t k = 1; k <= s.AnzahlHeaderFelder; ++k) {
-    if (Passt(s, k, u"GERAET")) s.Kopf.geraet = k;
-    if (Passt(s, k, u"GERBEZ")) s.Kopf.gerbez.push_back(k);
-    if (Passt(s, k, u"GERBEM")) s.Kopf.gerbem.push_back(k);
+    if (const int n = Nummer(s.HeaderFelder[k])) kopf.nummern[static_cast<size_t>(n)].push_back(k);
+    if (Passt(s, k, u"GERAET")) kopf.geraet = k;
+    if (Passt(s, k, u"GERBEZ")) kopf.gerbez.push_back(k);
+    if (Passt(s, k, u"GERBEM")) kopf.gerbem.push_back(k);
+    for (size_t t = 0; t < std::size(kTitelblock); ++t)
+      if (Passt(s, k, kTitelblock[t].key)) kopf.titel[t].push_back(k);
   }
 }
 
@@ -55,8 +70,15 @@ void DatenzeileSchreiben(ImportContext& ctx) {
       s.Mappe->WriteCell(s.BlattNr, s.ZeilenNr, s.SpaltenNr, s.DatenFelder[k]);
     s.SpaltenNr = Increment16(s.SpaltenNr);
   }
-  const Text geraet = s.Kopf.geraet ? s.DatenFelder[s.Kopf.geraet] : Text();
-  for (int16_t k : s.Kopf.gerbez) s.Mappe->WriteCell(s.BlattNr, s.ZeilenNr, 2, geraet + u"-" + s.DatenFelder[k]);
+  // The device text is built in a buffer kept for the run.
+  static thread_local Text geraet;
+  for (int16_t k : s.Kopf.gerbez) {
+    geraet.clear();
+    if (s.Kopf.geraet) geraet += s.DatenFelder[s.Kopf.geraet];
+    geraet += u'-';
+    geraet += s.DatenFelder[k];
+    s.Mappe->WriteCell(s.BlattNr, s.ZeilenNr, 2, geraet);
+  }
   for (int16_t k : s.Kopf.gerbem) s.Mappe->WriteCell(s.BlattNr, s.ZeilenNr, 55, s.DatenFelder[k]);
 }
 

@@ -83,24 +83,34 @@ Text TrimNull(TextView text) {
 }
 
 std::vector<TextView> SplitFieldViews(TextView line, TextView separators, Text& scratch) {
-  if (separators.empty()) return {TextView()};
+  std::vector<TextView> fields;
+  SplitFieldViews(line, separators, scratch, fields);
+  return fields;
+}
+
+void SplitFieldViews(TextView line, TextView separators, Text& scratch, std::vector<TextView>& fields) {
+  fields.clear();
+  if (separators.empty()) {
+    fields.emplace_back();
+    return;
+  }
   // Reaching the line's end is where GetField overflows on long lines.
   if (static_cast<long>(line.size()) >= kMax16) Raise(6);
   if (separators.size() > 1) {
     scratch = TranslateChars(line, separators, separators.substr(0, 1), true);
     line = scratch;
   }
-  std::vector<TextView> fields;
-  size_t start = 0;
-  for (;;) {
-    size_t found = line.find(separators[0], start);
-    if (found == TextView::npos) {
-      fields.push_back(line.substr(start));
-      return fields;
+  const char16_t split = separators[0];
+  const char16_t* const begin = line.data();
+  const char16_t* const end = begin + line.size();
+  const char16_t* start = begin;
+  for (const char16_t* p = begin; p != end; ++p) {
+    if (*p == split) {
+      fields.emplace_back(start, static_cast<size_t>(p - start));
+      start = p + 1;
     }
-    fields.push_back(line.substr(start, found - start));
-    start = found + 1;
   }
+  fields.emplace_back(start, static_cast<size_t>(end - start));
 }
 
 }  // namespace skov

@@ -27,5 +27,7 @@ Text TrimNull(TextView text);
 // are views into `line`, or into `scratch` where the setting maps characters
 // onto the split character; valid while both live.
 std::vector<TextView> SplitFieldViews(TextView line, TextView separators, Text& scratch);
+// The same into `fields`, reusing its storage.
+void SplitFieldViews(TextView line, TextView separators, Text& scratch, std::vector<TextView>& fields);
 
 }  // namespace skov

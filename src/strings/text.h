@@ -13,6 +13,8 @@ using TextView = std::u16string_view;
 // Every byte decodes, 0x80-0x9F included (the five unassigned ones map to
 // U+0081 etc., as Windows does).
 Text FromCp1252(std::string_view bytes);
+// FromCp1252 into out, reusing its storage.
+void AssignCp1252(Text& out, std::string_view bytes);
 // Characters without a Windows-1252 form become '?'.
 std::string ToCp1252(TextView text);
 void AppendCp1252(std::string& out, TextView text);

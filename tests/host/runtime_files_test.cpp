@@ -93,6 +93,8 @@ TEST(RuntimeFiles, AlreadyOpenRules) {
   WriteFile(dir / "a.txt", "x\r\n");
   const Text a = FromUtf8(dir / "a.txt");
   const Text viaDots = FromUtf8(dir.str() + "/./a.txt");
+  std::filesystem::create_hard_link(dir / "a.txt", dir / "link.txt");
+  const Text viaLink = FromUtf8(dir / "link.txt");
   struct Case {
     OpenMode first, second;
     int error;
@@ -103,10 +105,17 @@ TEST(RuntimeFiles, AlreadyOpenRules) {
       {OpenMode::Output, OpenMode::Input, 55},
       {OpenMode::Output, OpenMode::Output, 55},
   };
-  for (const auto& c : cases) {
-    RuntimeFiles files;
-    files.Open(a, c.first, 1, true);
-    EXPECT_EQ(ErrorOf([&] { files.Open(viaDots, c.second, 2, true); }), c.error);
+  for (const Text& other : {viaDots, viaLink}) {
+    for (const auto& c : cases) {
+      WriteFile(dir / "a.txt", "x\r\n");
+      RuntimeFiles files;
+      files.Open(a, c.first, 1, true);
+      EXPECT_EQ(ErrorOf([&] { files.Open(other, c.second, 2, true); }), c.error);
+      EXPECT_TRUE(files.HoldsOpen(other));
+      if (c.first == OpenMode::Input) {
+        EXPECT_EQ(ReadFile(dir / "a.txt"), "x\r\n") << "a refused open empties nothing";
+      }
+    }
   }
   RuntimeFiles files;
   files.Open(a, OpenMode::Input, 1, true);

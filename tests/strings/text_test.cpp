@@ -19,6 +19,22 @@ TEST(Cp1252, EveryByteDecodesAndEncodesBack) {
   EXPECT_EQ(ToCp1252(decoded), all);
 }
 
+// Decoding into a kept buffer, eight bytes at a time where they are ASCII:
+// every byte at every position of a block, and buffers that shrink.
+TEST(Cp1252, AssignDecodesEveryByteAtEveryOffset) {
+  Text out = u"a longer text that is left over from the line before";
+  for (int b = 0; b < 256; ++b) {
+    for (size_t at = 0; at < 19; ++at) {
+      std::string bytes(at, 'x');
+      bytes.push_back(static_cast<char>(b));
+      bytes.append(at % 7, 'y');
+      AssignCp1252(out, bytes);
+      Text want = Text(at, u'x') + FromCp1252(std::string(1, static_cast<char>(b))) + Text(at % 7, u'y');
+      ASSERT_EQ(out, want) << b << " at " << at;
+    }
+  }
+}
+
 TEST(Cp1252, UnrepresentableBecomesQuestionMark) {
   EXPECT_EQ(ToCp1252(u"Ωx\u0080"), "?x?");
   EXPECT_EQ(ToCp1252(u"Grüße €"), "Gr\xFC\xDF" "e \x80");
