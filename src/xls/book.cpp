@@ -119,8 +119,8 @@ void Book::WriteCell(int sheet, int row, int column, std::u16string_view value) 
       labelOffsets_.push_back(static_cast<uint32_t>(labelBytes_.size()));
     }
     PutTextCell(*t_, sc, r, c, isst, old);
-  } else if (!PutTextCell(*t_, sc, r, c, isst, old)) {
-    ++totalDelta_;
+  } else {
+    totalDelta_ += 1 - PutTextCell(*t_, sc, r, c, isst, old);
   }
   changed_ = true;
 }

@@ -374,7 +374,35 @@ CellItem* PrepareCellWrite(const Template& t, SheetCells& sc, uint16_t r, uint16
                                                   : "gehoert zu einer Matrixformel");
 }
 
-bool PutTextCell(const Template& t, SheetCells& sc, uint16_t r, uint16_t c, uint32_t isst, CellItem* old) {
+// Some writers leave two records for one cell, and readers show the later
+// one. Whatever else covers the cell being written goes (a MULBLANK/MULRK
+// loses that column), so the written text is what every reader shows. A
+// shared or array formula's anchor stays: members depend on it. Returns the
+// LABELSST cells dropped, for the string table's total; `keep` is the index
+// of the item being written over, kept up to date.
+int DropShadowedCells(const Template& t, RowItem& rowItem, uint16_t c, size_t& keep) {
+  int dropped = 0;
+  for (size_t i = 0; i < rowItem.cells.size();) {
+    const CellItem& other = rowItem.cells[i];
+    if (i == keep || other.first > c || other.last < c ||
+        (other.type == rec::kFormula && AnchorKind(t, other) != 0)) {
+      ++i;
+      continue;
+    }
+    CellItem parts[2];
+    size_t count = 0;
+    if (other.first < c) parts[count++] = SplitPart(other, other.first, c - 1);
+    if (c < other.last) parts[count++] = SplitPart(other, c + 1, other.last);
+    if (count == 0) dropped += other.type == rec::kLabelSst;
+    const auto at = rowItem.cells.begin() + static_cast<std::ptrdiff_t>(i);
+    rowItem.cells.insert(rowItem.cells.erase(at), std::make_move_iterator(parts), std::make_move_iterator(parts + count));
+    if (keep > i) keep = keep + count - 1;
+    i += count;
+  }
+  return dropped;
+}
+
+int PutTextCell(const Template& t, SheetCells& sc, uint16_t r, uint16_t c, uint32_t isst, CellItem* old) {
   CellItem written;
   written.source = CellSource::New;
   written.first = written.last = c;
@@ -382,14 +410,17 @@ bool PutTextCell(const Template& t, SheetCells& sc, uint16_t r, uint16_t c, uint
   written.isst = isst;
 
   if (old) {
+    RowItem& rowItem = FindOrAddRow(sc.rows, r);
+    size_t keep = static_cast<size_t>(old - rowItem.cells.data());
+    int replaced = DropShadowedCells(t, rowItem, c, keep);
+    old = &rowItem.cells[keep];
     written.xf = ItemXf(t, *old, c);
-    const bool replacedText = old->type == rec::kLabelSst;
+    replaced += old->type == rec::kLabelSst;
     if (old->first == old->last) {
       *old = std::move(written);
-      return replacedText;
+      return replaced;
     }
-    RowItem& rowItem = FindOrAddRow(sc.rows, r);
-    const auto offset = old - rowItem.cells.data();
+    const auto offset = static_cast<std::ptrdiff_t>(keep);
     // Filling a row splits one MULBLANK cell by cell: grow once, not per split.
     if (rowItem.cells.capacity() < rowItem.cells.size() + 2) {
       rowItem.cells.reserve(std::max<size_t>(64, 2 * rowItem.cells.size()));
@@ -403,7 +434,7 @@ bool PutTextCell(const Template& t, SheetCells& sc, uint16_t r, uint16_t c, uint
     if (c < old->last) parts[count++] = SplitPart(*old, c + 1, old->last);
     at = rowItem.cells.erase(at);
     rowItem.cells.insert(at, std::make_move_iterator(parts), std::make_move_iterator(parts + count));
-    return false;
+    return replaced;
   }
 
   RowItem& rowItem = FindOrAddRow(sc.rows, r);
@@ -443,7 +474,7 @@ bool PutTextCell(const Template& t, SheetCells& sc, uint16_t r, uint16_t c, uint
       if (c + 1 > sc.colMac) sc.colMac = c + 1, sc.dimsChanged = true;
     }
   }
-  return false;
+  return 0;
 }
 
 void WriteRebuiltSheet(std::vector<uint8_t>& out, const Template& t, size_t sheetIndex, const SheetCells& sc,

@@ -100,8 +100,9 @@ std::span<const uint8_t> ItemBytes(const Template& t, const CellItem& c);
 CellItem* PrepareCellWrite(const Template& t, SheetCells& sc, uint16_t row, uint16_t column);
 // Puts a LABELSST with string `isst` at (row, column), keeping the format of
 // a cell there, else taking the row's or column's cell XF, else the default.
-// True when it replaced a LABELSST.
-bool PutTextCell(const Template& t, SheetCells& sc, uint16_t row, uint16_t column, uint32_t isst,
+// Any other record a writer left for the same cell goes too. The number of
+// LABELSST cells it replaced.
+int PutTextCell(const Template& t, SheetCells& sc, uint16_t row, uint16_t column, uint32_t isst,
                  CellItem* old);
 
 // The sheet's substream with its cell table rebuilt.

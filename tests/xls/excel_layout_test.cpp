@@ -295,5 +295,39 @@ TEST(ExcelLayout, DbCellOffsetOfARowWithoutCellsPointsWhereItsCellsWouldStart) {
   }
 }
 
+// A template with two records for one cell: after a write only the written
+// text covers it, whichever record a reader would have shown.
+TEST(ExcelLayout, AWrittenCellLeavesNoOtherRecordForIt) {
+  struct Case {
+    const char* what;
+    std::vector<Rec> table;
+    uint32_t sstTotal;
+  } cases[] = {
+      {"two numbers", {Row(0, 0, 3), Rk(0, 1, 15, 1), Number(0, 1, 15, 2.5)}, 0},
+      {"a MULBLANK under a text", {Row(0, 0, 3), MulBlank(0, 0, {15, 15, 15}), LabelSst(0, 1, 15, 0)}, 1},
+      {"a text twice", {Row(0, 0, 3), LabelSst(0, 1, 15, 0), LabelSst(0, 1, 15, 0)}, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<Rec> recs = {Dimensions(0, 1, 0, 3)};
+    recs.insert(recs.end(), c.table.begin(), c.table.end());
+    recs.push_back(Window2(0x06B6));
+    Book book(Parse(BuildStream({Sst({"alt"}, c.sstTotal)}, {{"S", recs}})));
+    book.WriteCell(1, 1, 2, u"neu");  // row 0, column 1
+    const ReadBook after = ReadStream(book.Serialize());
+    int covering = 0, texts = 0;
+    for (const RawRec& r : after.sheets[0].records) {
+      if (r.type == 0x00FD) ++texts;
+      const bool mul = r.type == 0x00BE || r.type == 0x00BD;
+      if (!mul && r.type != 0x00FD && r.type != 0x027E && r.type != 0x0203) continue;
+      const uint32_t first = Rd(r.body, 2, 2), last = mul ? Rd(r.body, r.body.size() - 2, 2) : first;
+      covering += first <= 1 && 1 <= last;
+    }
+    EXPECT_EQ(covering, 1);
+    EXPECT_EQ(after.sheets[0].cells.at({0, 1}).text, u"neu");
+    EXPECT_EQ(after.sstTotal, uint32_t(texts));
+  }
+}
+
 }  // namespace
 }  // namespace skov::xls
