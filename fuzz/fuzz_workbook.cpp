@@ -83,8 +83,8 @@ void ExpectCells(const fs::path& file, const std::vector<Written>& written) {
       }
       if (!c || c->type != skov::xls::rec::kLabelSst) Broken("written cell missing");
       const uint8_t* body = skov::xls::ItemBytes(*t, *c).data() + 4;
-      auto it = t->strings.plain.find(w.text);
-      if (it == t->strings.plain.end() || skov::xls::Get32(body + skov::xls::labelsst::kIsst) != it->second) {
+      const uint32_t isst = t->strings.plain.Find(w.text);
+      if (isst == skov::xls::TextIndex::kNone || skov::xls::Get32(body + skov::xls::labelsst::kIsst) != isst) {
         Broken("written cell holds another text");
       }
     }

@@ -199,7 +199,7 @@ void WriteItem(std::vector<uint8_t>& out, const Template& t, const CellItem& c, 
       AppendBytes(out, t.bytes.data() + c.pos, c.len);
       break;
     case CellSource::Rebuilt:
-      AppendBytes(out, c.own.data(), c.own.size());
+      AppendBytes(out, c.own->data(), c.own->size());
       break;
     case CellSource::MulPart:
       WritePart(out, t, c, row);
@@ -336,6 +336,8 @@ std::unique_ptr<SheetCells> BuildCells(const Template& t, const SheetInfo& sh) {
     if (!std::is_sorted(row.cells.begin(), row.cells.end(), byColumn)) {
       std::stable_sort(row.cells.begin(), row.cells.end(), byColumn);
     }
+    for (size_t i = 1; i < row.cells.size(); ++i)
+      if (row.cells[i].first <= row.cells[i - 1].last) sc->overlapping = true;
   }
   return sc;
 }
@@ -343,20 +345,53 @@ std::unique_ptr<SheetCells> BuildCells(const Template& t, const SheetInfo& sh) {
 std::span<const uint8_t> ItemBytes(const Template& t, const CellItem& c) {
   switch (c.source) {
     case CellSource::Template: return {t.bytes.data() + c.pos, c.len};
-    case CellSource::Rebuilt: return c.own;
+    case CellSource::Rebuilt: return *c.own;
     case CellSource::MulPart:
     case CellSource::New: break;
   }
   return {};
 }
 
+namespace {
+
+// The row's item, nullptr when it has none; at the hint or after it first.
+RowItem* FindRow(SheetCells& sc, uint16_t row) {
+  std::vector<RowItem>& rows = sc.rows;
+  for (size_t i = sc.rowHint; i < rows.size() && i < sc.rowHint + 2; ++i) {
+    if (rows[i].row == row) {
+      sc.rowHint = i;
+      return &rows[i];
+    }
+  }
+  auto it = std::lower_bound(rows.begin(), rows.end(), row, [](const RowItem& r, uint16_t v) { return r.row < v; });
+  if (it == rows.end() || it->row != row) return nullptr;
+  sc.rowHint = static_cast<size_t>(it - rows.begin());
+  return &*it;
+}
+
+RowItem& RowFor(SheetCells& sc, uint16_t row) {
+  if (RowItem* found = FindRow(sc, row)) return *found;
+  RowItem& added = FindOrAddRow(sc.rows, row);
+  sc.rowHint = static_cast<size_t>(&added - sc.rows.data());
+  return added;
+}
+
+}  // namespace
+
 CellItem* FindCell(SheetCells& sc, uint16_t row, uint16_t column) {
-  auto rit = std::lower_bound(sc.rows.begin(), sc.rows.end(), row,
-                              [](const RowItem& r, uint16_t v) { return r.row < v; });
-  if (rit == sc.rows.end() || rit->row != row) return nullptr;
-  auto cit = std::lower_bound(rit->cells.begin(), rit->cells.end(), column,
-                              [](const CellItem& c, uint16_t v) { return c.last < v; });
-  if (cit == rit->cells.end() || cit->first > column) return nullptr;
+  RowItem* r = FindRow(sc, row);
+  if (!r) return nullptr;
+  std::vector<CellItem>& cells = r->cells;
+  for (size_t i = sc.cellHint; i < cells.size() && i < sc.cellHint + 2; ++i) {
+    if (cells[i].last >= column) {
+      if (cells[i].first > column || (i > 0 && cells[i - 1].last >= column)) break;
+      sc.cellHint = i;
+      return &cells[i];
+    }
+  }
+  auto cit = std::lower_bound(cells.begin(), cells.end(), column, [](const CellItem& c, uint16_t v) { return c.last < v; });
+  sc.cellHint = static_cast<size_t>(cit - cells.begin());
+  if (cit == cells.end() || cit->first > column) return nullptr;
   return &*cit;
 }
 
@@ -410,9 +445,10 @@ int PutTextCell(const Template& t, SheetCells& sc, uint16_t r, uint16_t c, uint3
   written.isst = isst;
 
   if (old) {
-    RowItem& rowItem = FindOrAddRow(sc.rows, r);
+    RowItem& rowItem = RowFor(sc, r);
     size_t keep = static_cast<size_t>(old - rowItem.cells.data());
-    int replaced = DropShadowedCells(t, rowItem, c, keep);
+    // Only a template with overlapping records has anything to drop.
+    int replaced = sc.overlapping ? DropShadowedCells(t, rowItem, c, keep) : 0;
     old = &rowItem.cells[keep];
     written.xf = ItemXf(t, *old, c);
     replaced += old->type == rec::kLabelSst;
@@ -427,6 +463,12 @@ int PutTextCell(const Template& t, SheetCells& sc, uint16_t r, uint16_t c, uint3
       old = rowItem.cells.data() + offset;
     }
     auto at = rowItem.cells.begin() + offset;
+    if (old->first == c) {
+      // Left to right, the usual way: the part keeps the rest, the cell goes before it.
+      *old = SplitPart(*old, c + 1, old->last);
+      rowItem.cells.insert(at, std::move(written));
+      return replaced;
+    }
     CellItem parts[3];
     size_t count = 0;
     if (old->first < c) parts[count++] = SplitPart(*old, old->first, c - 1);
@@ -437,7 +479,7 @@ int PutTextCell(const Template& t, SheetCells& sc, uint16_t r, uint16_t c, uint3
     return replaced;
   }
 
-  RowItem& rowItem = FindOrAddRow(sc.rows, r);
+  RowItem& rowItem = RowFor(sc, r);
   // The row's format when it has one, else the column's; never a style XF.
   int given = -1;
   if (rowItem.record == RowRecord::Template && (Get16(&rowItem.body[row::kFlags]) & row::kHasFormat)) {
@@ -457,9 +499,13 @@ int PutTextCell(const Template& t, SheetCells& sc, uint16_t r, uint16_t c, uint3
     sc.usesDefaultXf = true;
   }
   if (rowItem.cells.capacity() == 0) rowItem.cells.reserve(64);  // a device row has ~55 cells
-  auto at = std::lower_bound(rowItem.cells.begin(), rowItem.cells.end(), c,
-                             [](const CellItem& ci, uint16_t v) { return ci.first < v; });
-  rowItem.cells.insert(at, std::move(written));
+  if (rowItem.cells.empty() || rowItem.cells.back().first < c) {
+    rowItem.cells.push_back(std::move(written));
+  } else {
+    auto at = std::lower_bound(rowItem.cells.begin(), rowItem.cells.end(), c,
+                               [](const CellItem& ci, uint16_t v) { return ci.first < v; });
+    rowItem.cells.insert(at, std::move(written));
+  }
   if (sc.dims >= 0) {
     if (sc.rwMic >= sc.rwMac || sc.colMic >= sc.colMac) {
       sc.rwMic = r;

@@ -21,6 +21,7 @@
 
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <span>
 #include <vector>
@@ -48,7 +49,9 @@ struct CellItem {
   uint16_t origFirst = 0;    // MulPart: first column of the template record
   uint16_t xf = 0;           // New
   uint32_t isst = 0;         // New: the string's index (BIFF5: of NewLabels)
-  std::vector<uint8_t> own;  // Rebuilt
+  // Rebuilt: the bytes, held by SheetCells::rebuilt, so that an item is
+  // plain data and moving cells along a row moves no heap storage.
+  const std::vector<uint8_t>* own = nullptr;
 };
 
 // Whether the template has a ROW record for a row. Every row with cells
@@ -67,7 +70,12 @@ struct RowItem {
 };
 
 struct SheetCells {
+  SheetCells() = default;
+  SheetCells(const SheetCells&) = delete;  // its items point into `rebuilt`
+  SheetCells& operator=(const SheetCells&) = delete;
+
   std::vector<RowItem> rows;  // by row
+  std::deque<std::vector<uint8_t>> rebuilt;  // Rebuilt items' bytes, never moved
   size_t areaBegin = 0;       // records [areaBegin, areaEnd) hold the cell table
   size_t areaEnd = 0;
   std::vector<size_t> foreign;  // other records found inside that range, kept after the table
@@ -82,6 +90,13 @@ struct SheetCells {
   std::vector<Col> colInfo;
   uint16_t defaultHeight = 0x00FF;
   bool usesDefaultXf = false;  // a new cell has Template::defaultCellXf
+  // Two of the template's records cover one cell somewhere; writes never
+  // make that so, they only split parts apart.
+  bool overlapping = false;
+  // Where the last lookup ended: a fill writes row by row, left to right, so
+  // the next cell is nearly always there or just after. Checked before use.
+  size_t rowHint = 0;
+  size_t cellHint = 0;
 };
 
 bool IsCellRecord(uint16_t type);

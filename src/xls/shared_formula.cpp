@@ -111,7 +111,7 @@ bool MoveSharedAnchor(const Template& t, SheetCells& sc, const CellItem& anchor,
       Put16(&bytes[kTokenRow], nr);
       Put16(&bytes[kTokenCol], nc);
       if (i == g) bytes.insert(bytes.begin() + 4 + Get16(&bytes[2]), moved.begin(), moved.end());
-      members[i]->own = std::move(bytes);
+      members[i]->own = &sc.rebuilt.emplace_back(std::move(bytes));
       members[i]->source = CellSource::Rebuilt;
     }
     g = e;

@@ -109,7 +109,7 @@ SstTable ParseSst(std::span<const uint8_t> stream, std::span<const RecRef> group
   for (const RecRef& r : group) bytes += r.len;
   if (t.unique > bytes / 3) Fail(Fault::Damaged, "Zeichenkettentabelle zaehlt mehr, als sie fasst");
   t.starts.reserve(t.unique);
-  t.plain.reserve(t.unique);
+  t.plain.Reserve(t.unique);
 
   GroupCursor c(stream, group);
   c.Skip(sst::kStrings);
@@ -125,16 +125,54 @@ SstTable ParseSst(std::span<const uint8_t> stream, std::span<const RecRef> group
     bool plain = runs == 0 && ext == 0;
     c.Chars(cch, flags & xlstring::kHighByte, plain ? &text : nullptr);
     c.Skip(uint64_t{xlstring::kRunSize} * runs + ext);
-    if (plain) t.plain.emplace(text, i);
+    if (plain) t.plain.Add(text, i);
   }
   if (!c.AtGroupEnd()) Fail(Fault::Damaged, "Zeichenkettentabelle haelt mehr Daten als gezaehlt");
   return t;
 }
 
+void TextIndex::Reserve(size_t texts) {
+  number_.reserve(texts);
+  hashes_.reserve(texts);
+  begin_.reserve(texts + 1);
+}
+
+uint32_t TextIndex::Find(std::u16string_view text, size_t hash) const {
+  if (slots_.empty()) return kNone;
+  const size_t mask = slots_.size() - 1;
+  for (size_t at = hash & mask; slots_[at] != 0; at = (at + 1) & mask) {
+    const uint32_t k = slots_[at] - 1;
+    if (hashes_[k] == hash && Text(k) == text) return number_[k];
+  }
+  return kNone;
+}
+
+void TextIndex::Add(std::u16string_view text, uint32_t number) {
+  const size_t hash = TextHash{}(text);
+  if (Find(text, hash) != kNone) return;
+  if (number_.size() * 2 >= slots_.size()) {
+    std::vector<uint32_t> slots(std::max<size_t>(64, slots_.size() * 2), 0);
+    const size_t mask = slots.size() - 1;
+    for (uint32_t k = 0; k < number_.size(); ++k) {
+      size_t at = hashes_[k] & mask;
+      while (slots[at] != 0) at = (at + 1) & mask;
+      slots[at] = k + 1;
+    }
+    slots_ = std::move(slots);
+  }
+  const size_t mask = slots_.size() - 1;
+  size_t at = hash & mask;
+  while (slots_[at] != 0) at = (at + 1) & mask;
+  slots_[at] = static_cast<uint32_t>(number_.size()) + 1;
+  chars_.append(text);
+  begin_.push_back(static_cast<uint32_t>(chars_.size()));
+  number_.push_back(number);
+  hashes_.push_back(hash);
+}
+
 uint32_t StringPool::Index(std::u16string_view value) {
-  auto old = table_->plain.find(value);
-  if (old != table_->plain.end()) return old->second;
   const size_t hash = TextHash{}(value);
+  if (const uint32_t old = table_->plain.Find(value, hash); old != TextIndex::kNone) return old;
   if (added_.size() * 2 >= slots_.size()) {
     // Keep the table at most half full; rehash from the stored hashes.
     std::vector<uint32_t> slots(std::max<size_t>(2048, slots_.size() * 2), 0);

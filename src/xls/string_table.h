@@ -7,7 +7,6 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "xls/biff.h"
@@ -24,7 +23,27 @@ struct TextHash {
     return static_cast<size_t>(h ^ (h >> 29));
   }
 };
-using TextIndex = std::unordered_map<std::u16string, uint32_t, TextHash, std::equal_to<>>;
+
+// Texts numbered, found by view: open addressing over one character buffer,
+// so neither adding nor finding allocates per text.
+class TextIndex {
+ public:
+  static constexpr uint32_t kNone = UINT32_MAX;
+  // The text's number, kNone when it has none; `hash` is TextHash's.
+  uint32_t Find(std::u16string_view text, size_t hash) const;
+  uint32_t Find(std::u16string_view text) const { return Find(text, TextHash{}(text)); }
+  // Numbers the text unless it has a number already (the first one stays).
+  void Add(std::u16string_view text, uint32_t number);
+  void Reserve(size_t texts);
+
+ private:
+  std::u16string_view Text(uint32_t k) const { return std::u16string_view(chars_).substr(begin_[k], begin_[k + 1] - begin_[k]); }
+  std::u16string chars_;
+  std::vector<uint32_t> begin_{0};  // text k is chars_[begin_[k], begin_[k + 1])
+  std::vector<uint32_t> number_;
+  std::vector<size_t> hashes_;
+  std::vector<uint32_t> slots_;  // k + 1, 0 = empty; at most half full
+};
 
 // The template's table.
 struct SstTable {
