@@ -1,6 +1,7 @@
 // Folder run benchmark: skov-import over a folder of drawings next to the safe-save floor, and instructions per file.
 //
-//   folder_bench [--files N] [--lines N] [--repeat N] [--template XLS] [--tool skov-import] [--no-callgrind]
+//   folder_bench [--files N] [--lines N] [--repeat N] [--template XLS] [--tool skov-import]
+//                [--before skov-import] [--no-callgrind]
 //
 // The floor is what any tool that never leaves a half-written file must do
 // for each drawing: read the input, copy the template into a new file beside
@@ -8,7 +9,9 @@
 // alternate --repeat times and the fastest of each counts: on a shared
 // machine noise only ever adds time. Instructions per file come from
 // callgrind over a fixed corpus: (run over 30 files - run over 10 files) / 20,
-// so start-up and the run's fixed work cancel out.
+// so start-up and the run's fixed work cancel out. --before names an earlier
+// build of skov-import, run alternately with the others for a comparison
+// under the same load.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -182,7 +185,7 @@ unsigned long long Instructions(const std::string& tool, const fs::path& default
 int main(int argc, char** argv) {
   int files = 200, lines = 86, repeat = 5;
   bool callgrind = true;
-  std::string templ = SKOV_EXAMPLE_TEMPLATE, tool = SKOV_IMPORT_TOOL;
+  std::string templ = SKOV_EXAMPLE_TEMPLATE, tool = SKOV_IMPORT_TOOL, before;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     auto value = [&] {
@@ -194,6 +197,7 @@ int main(int argc, char** argv) {
     else if (a == "--repeat") repeat = std::atoi(value().c_str());
     else if (a == "--template") templ = value();
     else if (a == "--tool") tool = value();
+    else if (a == "--before") before = value();
     else if (a == "--no-callgrind") callgrind = false;
     else Fail("unknown option " + a);
   }
@@ -211,28 +215,38 @@ int main(int argc, char** argv) {
   std::ifstream tin(templ, std::ios::binary);
   const std::vector<char> templBytes((std::istreambuf_iterator<char>(tin)), std::istreambuf_iterator<char>());
 
-  double bestFloor = 1e9, bestRun = 1e9, bestCpu = 1e9;
-  long peakKib = 0;
+  struct Best {
+    std::string name, tool;
+    double run = 1e9, cpu = 1e9;
+    long peakKib = 0;
+  };
+  std::vector<Best> tools = {{"skov-import --folder", tool}};
+  if (!before.empty()) tools.insert(tools.begin(), {"before: skov-import --folder", before});
+  double bestFloor = 1e9;
   for (int r = 0; r < repeat; ++r) {
     RemoveOutputs(floorDir);
     bestFloor = std::min(bestFloor, FloorRun(floorDir, templBytes));
-    RemoveOutputs(corpus);
-    const Spawned run = Spawn(RunArgs(tool, defaultFolder, corpus));
-    if (run.status != 0) Fail("skov-import failed (status " + std::to_string(run.status) + ")");
-    size_t outputs = 0;
-    for (const auto& e : fs::directory_iterator(corpus)) outputs += e.path().extension() == ".XLS";
-    if (outputs != size_t(files)) Fail("skov-import wrote " + std::to_string(outputs) + " workbooks");
-    bestRun = std::min(bestRun, run.seconds);
-    bestCpu = std::min(bestCpu, run.cpu);
-    peakKib = std::max(peakKib, run.maxRssKib);
+    for (Best& b : tools) {
+      RemoveOutputs(corpus);
+      const Spawned run = Spawn(RunArgs(b.tool, defaultFolder, corpus));
+      if (run.status != 0) Fail(b.tool + " failed (status " + std::to_string(run.status) + ")");
+      size_t outputs = 0;
+      for (const auto& e : fs::directory_iterator(corpus)) outputs += e.path().extension() == ".XLS";
+      if (outputs != size_t(files)) Fail(b.tool + " wrote " + std::to_string(outputs) + " workbooks");
+      b.run = std::min(b.run, run.seconds);
+      b.cpu = std::min(b.cpu, run.cpu);
+      b.peakKib = std::max(b.peakKib, run.maxRssKib);
+    }
   }
 
   std::printf("Corpus: %d import files x %d lines x 61 fields, template %s; fastest of %d runs\n", files, lines,
               templ.c_str(), repeat);
   std::printf("| | whole run | per file | x floor | CPU per file | peak RSS |\n|---|---:|---:|---:|---:|---:|\n");
   std::printf("| safe-save floor | %.3f s | %.2f ms | 1.0 | | |\n", bestFloor, bestFloor / files * 1e3);
-  std::printf("| skov-import --folder | %.3f s | %.2f ms | %.2f | %.2f ms | %.1f MB |\n", bestRun,
-              bestRun / files * 1e3, bestRun / bestFloor, bestCpu / files * 1e3, peakKib / 1024.0);
+  for (const Best& b : tools) {
+    std::printf("| %s | %.3f s | %.2f ms | %.2f | %.2f ms | %.1f MB |\n", b.name.c_str(), b.run, b.run / files * 1e3,
+                b.run / bestFloor, b.cpu / files * 1e3, b.peakKib / 1024.0);
+  }
 
   if (callgrind) {
     if (::access("/usr/bin/valgrind", X_OK) != 0) Fail("valgrind is not installed (or pass --no-callgrind)");
@@ -247,10 +261,14 @@ int main(int argc, char** argv) {
       if (i < kFew) fs::copy_file(inputs[size_t(i)], few / inputs[size_t(i)].filename());
       fs::copy_file(inputs[size_t(i)], many / inputs[size_t(i)].filename());
     }
-    const unsigned long long a = Instructions(tool, defaultFolder, few, work / "callgrind.few");
-    const unsigned long long b = Instructions(tool, defaultFolder, many, work / "callgrind.many");
-    std::printf("instructions per file (callgrind, (%d files - %d files) / %d): %.2f M; whole run of %d files %.1f M\n",
-                kMany, kFew, kMany - kFew, double(b - a) / (kMany - kFew) / 1e6, kMany, double(b) / 1e6);
+    for (size_t k = 0; k < tools.size(); ++k) {
+      const std::string tag = k + 1 == tools.size() ? "" : ".before";
+      const unsigned long long a = Instructions(tools[k].tool, defaultFolder, few, work / ("callgrind.few" + tag));
+      const unsigned long long b = Instructions(tools[k].tool, defaultFolder, many, work / ("callgrind.many" + tag));
+      std::printf("%s: instructions per file (callgrind, (%d files - %d files) / %d): %.2f M; whole run of %d files %.1f M\n",
+                  tools[k].name.c_str(), kMany, kFew, kMany - kFew, double(b - a) / (kMany - kFew) / 1e6, kMany,
+                  double(b) / 1e6);
+    }
     if (std::getenv("SKOV_BENCH_KEEP")) {
       std::printf("kept: %s (callgrind_annotate %s)\n", work.c_str(), (work / "callgrind.many").c_str());
       return 0;
