@@ -140,10 +140,13 @@ void WritePart(std::vector<uint8_t>& out, const Template& t, const CellItem& c, 
 }
 
 void WriteLabelSst(std::vector<uint8_t>& out, uint16_t row, const CellItem& c) {
-  PutRecordHeader(out, rec::kLabelSst, labelsst::kSize);
+  // Header and body grown at once: a sheet holds thousands of these.
   const size_t at = out.size();
-  out.resize(at + labelsst::kSize);
+  out.resize(at + 4 + labelsst::kSize);
   uint8_t* p = &out[at];
+  Put16(p, rec::kLabelSst);
+  Put16(p + 2, labelsst::kSize);
+  p += 4;
   Put16(p + cell::kRow, row);
   Put16(p + cell::kCol, c.first);
   Put16(p + cell::kXf, c.xf);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <span>
@@ -16,10 +17,20 @@ namespace skov::xls {
 // Hash for looking texts up by view, without building a string.
 struct TextHash {
   using is_transparent = void;
-  // FNV-1a over the characters: inline, and cells' texts are short.
+  // Four characters a step, multiplied in, and the rest one by one: inline,
+  // and cells' texts are short.
   size_t operator()(std::u16string_view s) const {
-    uint64_t h = 1469598103934665603ull;
-    for (char16_t c : s) h = (h ^ c) * 1099511628211ull;
+    constexpr uint64_t kMul = 0x9E3779B97F4A7C15ull;
+    uint64_t h = 1469598103934665603ull ^ s.size();
+    const char16_t* p = s.data();
+    size_t n = s.size();
+    for (; n >= 4; p += 4, n -= 4) {
+      uint64_t four;
+      std::memcpy(&four, p, sizeof four);
+      h = (h ^ four) * kMul;
+      h ^= h >> 32;
+    }
+    for (; n; ++p, --n) h = (h ^ *p) * 1099511628211ull;
     return static_cast<size_t>(h ^ (h >> 29));
   }
 };
