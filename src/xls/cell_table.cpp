@@ -140,10 +140,10 @@ void WritePart(std::vector<uint8_t>& out, const Template& t, const CellItem& c, 
 }
 
 void WriteLabelSst(std::vector<uint8_t>& out, uint16_t row, const CellItem& c) {
-  // Header and body grown at once: a sheet holds thousands of these.
-  const size_t at = out.size();
-  out.resize(at + 4 + labelsst::kSize);
-  uint8_t* p = &out[at];
+  // Built on the stack and appended at once: a sheet holds thousands of
+  // these, and growing the vector zeroed first costs as much as the record.
+  std::array<uint8_t, 4 + labelsst::kSize> bytes;
+  uint8_t* p = bytes.data();
   Put16(p, rec::kLabelSst);
   Put16(p + 2, labelsst::kSize);
   p += 4;
@@ -151,6 +151,7 @@ void WriteLabelSst(std::vector<uint8_t>& out, uint16_t row, const CellItem& c) {
   Put16(p + cell::kCol, c.first);
   Put16(p + cell::kXf, c.xf);
   Put32(p + labelsst::kIsst, c.isst);
+  out.insert(out.end(), bytes.begin(), bytes.end());
 }
 
 // The row's ROW record: the template's while it spans the row's cells, else
