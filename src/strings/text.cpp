@@ -1,6 +1,8 @@
 // Windows-1252 and UTF-8 conversions, case-blind comparison, number texts.
 #include "strings/text.h"
 
+#include <bit>
+#include <cstdint>
 #include <cstring>
 
 #include "strings/runtime_error.h"
@@ -36,6 +38,28 @@ Text FromCp1252(std::string_view bytes) {
   return out;
 }
 
+namespace {
+
+// Eight ASCII bytes as eight UTF-16 units: each half spread to 16 bits a
+// byte with shifts and masks, a quarter of the work of a byte-wise copy.
+inline void Widen8(uint64_t eight, char16_t* o) {
+  if constexpr (std::endian::native == std::endian::little) {
+    auto spread = [](uint64_t four) {
+      four = (four | (four << 16)) & 0x0000FFFF0000FFFFu;
+      return (four | (four << 8)) & 0x00FF00FF00FF00FFu;
+    };
+    const uint64_t lo = spread(eight & 0xFFFFFFFFu), hi = spread(eight >> 32);
+    std::memcpy(o, &lo, sizeof lo);
+    std::memcpy(o + 4, &hi, sizeof hi);
+  } else {
+    unsigned char b[8];
+    std::memcpy(b, &eight, sizeof b);
+    for (int i = 0; i < 8; ++i) o[i] = b[i];
+  }
+}
+
+}  // namespace
+
 void AssignCp1252(Text& out, std::string_view bytes) {
   out.resize(bytes.size());
   char16_t* o = out.data();
@@ -50,7 +74,7 @@ void AssignCp1252(Text& out, std::string_view bytes) {
     if (eight & kHighBits) {
       for (int i = 0; i < 8; ++i) o[i] = one(b[i]);
     } else {
-      for (int i = 0; i < 8; ++i) o[i] = b[i];
+      Widen8(eight, o);
     }
   }
   for (; b != end; ++b) *o++ = one(*b);
