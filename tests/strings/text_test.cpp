@@ -35,6 +35,21 @@ TEST(Cp1252, AssignDecodesEveryByteAtEveryOffset) {
   }
 }
 
+// An all-ASCII block decodes in one step: every unit must land in its place.
+TEST(Cp1252, AsciiBlocksKeepTheirOrder) {
+  Text out;
+  for (int start = 0; start < 128; start += 13) {
+    std::string bytes;
+    Text want;
+    for (int i = 0; i < 43; ++i) {
+      bytes.push_back(static_cast<char>((start + i) % 128));
+      want.push_back(static_cast<char16_t>((start + i) % 128));
+    }
+    AssignCp1252(out, bytes);
+    ASSERT_EQ(out, want) << start;
+  }
+}
+
 TEST(Cp1252, UnrepresentableBecomesQuestionMark) {
   EXPECT_EQ(ToCp1252(u"Ωx\u0080"), "?x?");
   EXPECT_EQ(ToCp1252(u"Grüße €"), "Gr\xFC\xDF" "e \x80");
