@@ -139,11 +139,8 @@ void WritePart(std::vector<uint8_t>& out, const Template& t, const CellItem& c, 
   if (count > 1) Append16(out, c.last);
 }
 
-void WriteLabelSst(std::vector<uint8_t>& out, uint16_t row, const CellItem& c) {
-  // Built on the stack and appended at once: a sheet holds thousands of
-  // these, and growing the vector zeroed first costs as much as the record.
-  std::array<uint8_t, 4 + labelsst::kSize> bytes;
-  uint8_t* p = bytes.data();
+// A LABELSST record with its header into `p`.
+void PutLabelSst(uint8_t* p, uint16_t row, const CellItem& c) {
   Put16(p, rec::kLabelSst);
   Put16(p + 2, labelsst::kSize);
   p += 4;
@@ -151,7 +148,19 @@ void WriteLabelSst(std::vector<uint8_t>& out, uint16_t row, const CellItem& c) {
   Put16(p + cell::kCol, c.first);
   Put16(p + cell::kXf, c.xf);
   Put32(p + labelsst::kIsst, c.isst);
-  out.insert(out.end(), bytes.begin(), bytes.end());
+}
+
+// The new cells from `cells[from]` on, as far as they run: a row's written
+// cells lie side by side, and the stream grows once for all of them.
+size_t WriteLabelSstRun(std::vector<uint8_t>& out, uint16_t row, const std::vector<CellItem>& cells, size_t from) {
+  size_t to = from + 1;
+  while (to < cells.size() && cells[to].source == CellSource::New) ++to;
+  constexpr size_t kRecord = 4 + labelsst::kSize;
+  const size_t at = out.size();
+  out.resize(at + kRecord * (to - from));
+  uint8_t* p = &out[at];
+  for (size_t k = from; k < to; ++k, p += kRecord) PutLabelSst(p, row, cells[k]);
+  return to;
 }
 
 // The row's ROW record: the template's while it spans the row's cells, else
@@ -212,7 +221,9 @@ void WriteItem(std::vector<uint8_t>& out, const Template& t, const CellItem& c, 
       if (t.Biff5()) {
         WriteLabel(out, row, c, labels);
       } else {
-        WriteLabelSst(out, row, c);
+        const size_t at = out.size();
+        out.resize(at + 4 + labelsst::kSize);
+        PutLabelSst(&out[at], row, c);
       }
       break;
   }
@@ -361,7 +372,9 @@ namespace {
 // The row's item, nullptr when it has none; at the hint or after it first.
 RowItem* FindRow(SheetCells& sc, uint16_t row) {
   std::vector<RowItem>& rows = sc.rows;
-  for (size_t i = sc.rowHint; i < rows.size() && i < sc.rowHint + 2; ++i) {
+  // The cells of a row come one after another: mostly the hint itself.
+  if (sc.rowHint < rows.size() && rows[sc.rowHint].row == row) return &rows[sc.rowHint];
+  for (size_t i = sc.rowHint + 1; i < rows.size() && i < sc.rowHint + 2; ++i) {
     if (rows[i].row == row) {
       sc.rowHint = i;
       return &rows[i];
@@ -587,7 +600,13 @@ void WriteRebuiltSheet(std::vector<uint8_t>& out, const Template& t, size_t shee
     for (size_t k = i; k < j; ++k) {
       const RowItem& row = sc.rows[k];
       firstCell.push_back(out.size());  // for a row without cells: where they would start, as Excel has it
-      for (const CellItem& c : row.cells) WriteItem(out, t, c, row.row, labels);
+      for (size_t ci = 0; ci < row.cells.size();) {
+        if (!biff5 && row.cells[ci].source == CellSource::New) {
+          ci = WriteLabelSstRun(out, row.row, row.cells, ci);
+        } else {
+          WriteItem(out, t, row.cells[ci++], row.row, labels);
+        }
+      }
     }
     if (sc.dbCells) {
       const size_t at = out.size();
