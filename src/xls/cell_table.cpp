@@ -270,6 +270,7 @@ std::unique_ptr<SheetCells> BuildCells(const Template& t, const SheetInfo& sh) {
   const size_t n = sh.records.size();
   int first = -1, last = -1;
   bool afterCell = false;  // a CONTINUE belongs to the table only right after a cell
+  size_t rowRecords = 0;
   for (size_t i = 0; i < n; ++i) {
     if (sh.depth[i] != 1) {
       afterCell = false;
@@ -283,6 +284,7 @@ std::unique_ptr<SheetCells> BuildCells(const Template& t, const SheetInfo& sh) {
       last = static_cast<int>(i);
     }
     afterCell = cellish;
+    rowRecords += r.type == rec::kRow;
     if (r.type == rec::kIndex) sc->dbCells = true;
     if (r.type == rec::kDimensions && sc->dims < 0) {
       sc->dims = static_cast<int>(i);
@@ -311,6 +313,7 @@ std::unique_ptr<SheetCells> BuildCells(const Template& t, const SheetInfo& sh) {
   }
   sc->areaBegin = static_cast<size_t>(first);
   sc->areaEnd = static_cast<size_t>(last) + 1;
+  sc->rows.reserve(rowRecords);  // grown once where every row with cells has its ROW
   RowItem* lastRow = nullptr;
   for (size_t i = sc->areaBegin; i < sc->areaEnd; ++i) {
     const RecRef& r = sh.records[i];
@@ -336,7 +339,9 @@ std::unique_ptr<SheetCells> BuildCells(const Template& t, const SheetInfo& sh) {
       c.type = r.type;
       c.pos = r.pos;
       c.len = 4u + r.len;
-      RowItem& row = FindOrAddRow(sc->rows, Get16(body + cell::kRow));
+      // A row's cells follow one another: the row of the last cell first.
+      const uint16_t rowNumber = Get16(body + cell::kRow);
+      RowItem& row = lastRow && lastRow->row == rowNumber ? *lastRow : FindOrAddRow(sc->rows, rowNumber);
       row.cells.push_back(std::move(c));
       lastRow = &row;
     } else if (lastRow && !lastRow->cells.empty() &&
