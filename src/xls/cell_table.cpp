@@ -374,11 +374,9 @@ std::span<const uint8_t> ItemBytes(const Template& t, const CellItem& c) {
 
 namespace {
 
-// The row's item, nullptr when it has none; at the hint or after it first.
-RowItem* FindRow(SheetCells& sc, uint16_t row) {
+// The row's item past the hint, else searched; nullptr when it has none.
+RowItem* FindRowAfterHint(SheetCells& sc, uint16_t row) {
   std::vector<RowItem>& rows = sc.rows;
-  // The cells of a row come one after another: mostly the hint itself.
-  if (sc.rowHint < rows.size() && rows[sc.rowHint].row == row) return &rows[sc.rowHint];
   for (size_t i = sc.rowHint + 1; i < rows.size() && i < sc.rowHint + 2; ++i) {
     if (rows[i].row == row) {
       sc.rowHint = i;
@@ -389,6 +387,12 @@ RowItem* FindRow(SheetCells& sc, uint16_t row) {
   if (it == rows.end() || it->row != row) return nullptr;
   sc.rowHint = static_cast<size_t>(it - rows.begin());
   return &*it;
+}
+
+// The cells of a row come one after another: mostly the hint itself, found inline.
+inline RowItem* FindRow(SheetCells& sc, uint16_t row) {
+  if (sc.rowHint < sc.rows.size() && sc.rows[sc.rowHint].row == row) return &sc.rows[sc.rowHint];
+  return FindRowAfterHint(sc, row);
 }
 
 RowItem& RowFor(SheetCells& sc, uint16_t row) {
