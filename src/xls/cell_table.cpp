@@ -395,11 +395,16 @@ inline RowItem* FindRow(SheetCells& sc, uint16_t row) {
   return FindRowAfterHint(sc, row);
 }
 
-RowItem& RowFor(SheetCells& sc, uint16_t row) {
-  if (RowItem* found = FindRow(sc, row)) return *found;
+// A new row item, the hint on it.
+RowItem& AddRow(SheetCells& sc, uint16_t row) {
   RowItem& added = FindOrAddRow(sc.rows, row);
   sc.rowHint = static_cast<size_t>(&added - sc.rows.data());
   return added;
+}
+
+inline RowItem& RowFor(SheetCells& sc, uint16_t row) {
+  if (RowItem* found = FindRow(sc, row)) return *found;
+  return AddRow(sc, row);
 }
 
 }  // namespace
