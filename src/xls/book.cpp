@@ -35,10 +35,15 @@ Book::~Book() = default;
 Book::Book(Book&&) noexcept = default;
 Book& Book::operator=(Book&&) noexcept = default;
 
+namespace {
+// Kept out of line, so that the check before every cell write stays small.
+[[noreturn]] [[gnu::noinline]] void MissingSheet(int sheet) {
+  Fail(Fault::TooFewSheets, "Arbeitsblatt " + std::to_string(sheet) + " fehlt");
+}
+}  // namespace
+
 size_t Book::Worksheet(int sheet) const {
-  if (sheet < 1 || size_t(sheet) > t_->worksheets.size()) {
-    Fail(Fault::TooFewSheets, "Arbeitsblatt " + std::to_string(sheet) + " fehlt");
-  }
+  if (sheet < 1 || size_t(sheet) > t_->worksheets.size()) MissingSheet(sheet);
   return t_->worksheets[size_t(sheet) - 1];
 }
 
