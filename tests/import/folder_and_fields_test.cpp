@@ -1,5 +1,6 @@
 // Folder mode, the cell map, and how lines become field values.
 #include <algorithm>
+#include <utility>
 
 #include "run_fixture.h"
 
@@ -147,6 +148,24 @@ TEST_F(Fields, NoValueOfAnEarlierLineSurvives) {
     for (int col = 0; col < 3; ++col) EXPECT_EQ(Cell(cells, 1, 11 + r, 5 + col), rows[r][col]) << "row " << 11 + r;
   EXPECT_EQ(Cell(cells, 1, 15, 5), u"<none>") << "the blank line made no row";
   EXPECT_TRUE(LogHas("S.LOG", "Leere Datenzeile uebersprungen."));
+}
+
+// Clearing skips the slots nobody could have written since the last clear:
+// a slot written directly, past every line's fields, must still go.
+TEST(FeldTabelle, ClearingReachesEverySlotWrittenSinceTheLastClear) {
+  FeldTabelle table;
+  table[150] = u"spaet";
+  table[3] = u"frueh";
+  table.ClearFrom(10);
+  EXPECT_EQ(std::as_const(table)[150], u"");
+  EXPECT_EQ(std::as_const(table)[3], u"frueh");
+  table[200] = u"letzter";
+  table.ClearFrom(2);
+  EXPECT_EQ(std::as_const(table)[3], u"");
+  EXPECT_EQ(std::as_const(table)[200], u"");
+  table[7] = u"x";
+  table.Clear();
+  EXPECT_EQ(std::as_const(table)[7], u"");
 }
 
 TEST_F(Fields, EachRunOfBlankLinesIsLoggedOnce) {
