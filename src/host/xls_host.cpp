@@ -348,9 +348,7 @@ class XlsPendingSave : public PendingSave {
     RemoveLeftovers(*folders_, folder_, p.filename().string());
     if (!WriteUnnamed(folder_, bytes, fd_, temp_)) WriteNamed(folder_, bytes, fd_, temp_);
   }
-  ~XlsPendingSave() override {
-    if (!temp_.empty()) ::unlink(temp_.c_str());
-  }
+  ~XlsPendingSave() override { Drop(); }
 
   void Flush() override {
     if (fd_.get() < 0) Raise(kRefused, "save finished already");

@@ -64,9 +64,10 @@ void ProtokollZeile(ImportContext& ctx, const Text& meldung, const Text& zeile, 
 void SchreibfehlerMelden(ImportContext& ctx, const Text& path, int number);
 
 // After a failure's own log line, the line "Grund: " & reason that tells
-// the user why, also kept for the run's summary; nothing when the error
-// carries no reason.
+// the user why, also kept for the run's summary (for the current pass, or
+// the one given); nothing when the error carries no reason.
 void GrundMelden(ImportContext& ctx, const Text& reason);
+void GrundMelden(ImportContext& ctx, const Text& reason, PassRecord& pass);
 
 // Every begun save flushed, renamed into place and logged ("Neue
 // Excel-Datei:" or why not) in its place among the held log lines.

@@ -113,11 +113,20 @@ void SchreibfehlerMelden(ImportContext& ctx, const Text& path, int number) {
   ctx.messages.Show(prompt, u"SKOV Import DDC");
 }
 
-void GrundMelden(ImportContext& ctx, const Text& reason) {
+void GrundMelden(ImportContext& ctx, const Text& reason, PassRecord& pass) {
   if (reason.empty()) return;
   // Meldung keeps the failure the line explains; the pass keeps the reason.
   LogSchreiben(ctx, u"Grund: ", reason, Text());
-  if (!ctx.summary.passes.empty()) ctx.summary.passes.back().grund = reason;
+  pass.grund = reason;
+}
+
+void GrundMelden(ImportContext& ctx, const Text& reason) {
+  if (reason.empty()) return;
+  if (ctx.summary.passes.empty()) {
+    LogSchreiben(ctx, u"Grund: ", reason, Text());
+  } else {
+    GrundMelden(ctx, reason, ctx.summary.passes.back());
+  }
 }
 
 void Protokoll(ImportContext& ctx, const Text& meldung, const Text& detail) {

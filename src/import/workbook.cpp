@@ -71,16 +71,6 @@ void SpeicherungenAbschliessen(ImportContext& ctx) {
   std::vector<OffeneSpeicherung> offen = std::move(ctx.offen);
   ctx.offen.clear();
   std::vector<std::exception_ptr> fehler(offen.size());
-  auto jede = [&](void (PendingSave::*schritt)()) {
-    for (size_t i = 0; i < offen.size(); ++i) {
-      if (fehler[i]) continue;
-      try {
-        (offen[i].save.get()->*schritt)();
-      } catch (...) {
-        fehler[i] = std::current_exception();
-      }
-    }
-  };
   // All on disk before any is renamed, flushed side by side: they share the
   // journal commit, and the disk merges their cache flushes.
   std::vector<std::thread> neben;
@@ -99,7 +89,14 @@ void SpeicherungenAbschliessen(ImportContext& ctx) {
     }
   }
   for (std::thread& t : neben) t.join();
-  jede(&PendingSave::Finish);
+  for (size_t i = 0; i < offen.size(); ++i) {
+    if (fehler[i]) continue;
+    try {
+      offen[i].save->Finish();
+    } catch (...) {
+      fehler[i] = std::current_exception();
+    }
+  }
   for (OffeneSpeicherung& o : offen) o.save.reset();
   ctx.host.FlushSavedFolders();
   // Each save's line where it belonged, then what the run logged after it.
@@ -113,8 +110,7 @@ void SpeicherungenAbschliessen(ImportContext& ctx) {
       pass.output.clear();
       pass.reason = ctx.state.Meldung;
       pass.reasonDetail = ctx.state.MeldungDetail;
-      pass.grund = ErrorReasonOf(fehler[i]);
-      if (!pass.grund.empty()) LogSchreiben(ctx, u"Grund: ", pass.grund, Text());
+      GrundMelden(ctx, ErrorReasonOf(fehler[i]), pass);
     }
     if (ctx.state.LogNr != 0 && ctx.files.IsOpen(ctx.state.LogNr) && !offen[i].danach.empty()) {
       try {
