@@ -44,7 +44,9 @@ void TakeAnswer(OpenFileName& record, const PlatformDialogAnswer& answer) {
 Text ShowFileDialog(const Text& initialFolder, const Text& filter, int16_t filterIndex, const Text& defaultExtension,
                     const Text& fileName, const Text& title, int32_t ownerWindow, bool open, int32_t& flags,
                     OpenFileName& lastDialog, PlatformFileDialog& platform) {
-  if (fileName.size() > static_cast<size_t>(kDialogBuffer)) Raise(5, "file name longer than the file buffer");
+  if (fileName.size() > static_cast<size_t>(kDialogBuffer)) {
+    Raise(kInvalidArgument, "file name longer than the file buffer");
+  }
 
   OpenFileName record;
   record.lStructSize = 76;

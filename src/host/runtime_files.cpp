@@ -40,10 +40,10 @@ constexpr size_t kChunk = size_t{1} << 16;
 // The runtime's number for a failed open or stat.
 int OpenErrorNumber(int err) {
   switch (err) {
-    case ENOENT: return 76;
-    case ENOTDIR: return 76;
-    case ENAMETOOLONG: return 52;
-    default: return 75;
+    case ENOENT: return kPathNotFound;
+    case ENOTDIR: return kPathNotFound;
+    case ENAMETOOLONG: return kBadFileNameOrNumber;
+    default: return kPathFileAccessError;
   }
 }
 
@@ -121,21 +121,21 @@ bool RuntimeFiles::HoldsOpen(const Text& path) const {
 
 RuntimeFiles::File& RuntimeFiles::Get(int number) const {
   auto it = files_.find(number);
-  if (it == files_.end()) Raise(52, "file number " + std::to_string(number) + " is not open");
+  if (it == files_.end()) Raise(kBadFileNameOrNumber, "file number " + std::to_string(number) + " is not open");
   return *it->second;
 }
 
 void RuntimeFiles::Open(const Text& path, OpenMode mode, int number, bool /*shared*/) {
-  if (number < 1 || number > kMaxNumber) Raise(52, "bad file number");
-  if (files_.count(number)) Raise(55, "file number in use");
-  if (path.empty() || path.find(u'\0') != Text::npos) Raise(52, "bad file name");
+  if (number < 1 || number > kMaxNumber) Raise(kBadFileNameOrNumber, "bad file number");
+  if (files_.count(number)) Raise(kFileAlreadyOpen, "file number in use");
+  if (path.empty() || path.find(u'\0') != Text::npos) Raise(kBadFileNameOrNumber, "bad file name");
   const std::string native = ToFileName(path);
   // The same file under any name (links included) counts as already open.
   struct stat known {};
   if (!files_.empty() && ::stat(native.c_str(), &known) == 0) {
     for (const auto& [n, f] : files_) {
       if (f->dev == known.st_dev && f->ino == known.st_ino && (f->mode == OpenMode::Output || mode == OpenMode::Output))
-        Raise(55, native);
+        Raise(kFileAlreadyOpen, native);
     }
   }
   auto file = std::make_unique<File>();
@@ -151,7 +151,7 @@ void RuntimeFiles::Open(const Text& path, OpenMode mode, int number, bool /*shar
       std::error_code ec;
       auto parent = std::filesystem::path(native).parent_path();
       bool folder = parent.empty() || std::filesystem::is_directory(parent, ec);
-      Raise(folder ? 53 : 76, native);
+      Raise(folder ? kFileNotFound : kPathNotFound, native);
     }
     Raise(OpenErrorNumber(err), native + ": " + std::strerror(err));
   }
@@ -184,8 +184,8 @@ Text RuntimeFiles::LineInput(int number) { return FromCp1252(LineBytes(number));
 
 std::string_view RuntimeFiles::LineBytes(int number) {
   File& f = Get(number);
-  if (f.mode != OpenMode::Input) Raise(54, "not open for input");
-  if (!Refill(f)) Raise(62);
+  if (f.mode != OpenMode::Input) Raise(kBadFileMode, "not open for input");
+  if (!Refill(f)) Raise(kInputPastEndOfFile);
   const char end = f.lfLines ? '\n' : '\r';
   std::string& raw = raw_;
   raw.clear();
@@ -232,7 +232,7 @@ void RuntimeFiles::PrintZones(int number, std::initializer_list<TextView> items)
 
 void RuntimeFiles::PrintLines(int number, std::string_view lines) {
   File& f = Get(number);
-  if (f.mode != OpenMode::Output) Raise(54, "not open for output");
+  if (f.mode != OpenMode::Output) Raise(kBadFileMode, "not open for output");
   if (f.writeError) Raise(WriteErrorNumber(f.writeError), f.path);
   f.pending += lines;
   if (f.pending.size() >= kChunk) WritePending(f);

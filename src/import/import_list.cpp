@@ -61,7 +61,7 @@ bool ImportListeErstellen(ImportContext& ctx) {
       },
       [&](int number) {
         Protokoll(ctx,
-                  number == 55 ? u"Die ImportdateiListe ist bereits geoeffnet!"
+                  number == kFileAlreadyOpen ? u"Die ImportdateiListe ist bereits geoeffnet!"
                                : u"ImportdateiListe kann nicht geoeffnet werden!",
                   listPath);
         return false;

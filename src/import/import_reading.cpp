@@ -24,7 +24,7 @@ int16_t ZeileSpeichern(FeldTabelle& table, const Text& line, const ImportState& 
   SplitFieldViews(line, s.Trennzeichen, scratch, fields);
   size_t used = fields.size();
   while (used > kFeldSlots && fields[used - 1].empty()) --used;
-  if (used > kFeldSlots) Raise(9, "more than 200 fields");
+  if (used > kFeldSlots) Raise(kSubscriptOutOfRange, "more than 200 fields");
   for (size_t k = 0; k < used; ++k) table[static_cast<int>(k) + 1].assign(Unquoted(fields[k], s.MitAnfuehrungszeichen));
   table.ClearFrom(static_cast<int>(used) + 1);
   return static_cast<int16_t>(used);
@@ -72,7 +72,9 @@ bool ImportdateiOeffnen(ImportContext& ctx) {
         return true;
       },
       [&](int number) {
-        Protokoll(ctx, number == 55 ? u"Die Importdatei ist bereits geoeffnet!" : u"Importdatei kann nicht geoeffnet werden!",
+        Protokoll(ctx,
+                  number == kFileAlreadyOpen ? u"Die Importdatei ist bereits geoeffnet!"
+                                             : u"Importdatei kann nicht geoeffnet werden!",
                   path);
         return false;
       });

@@ -5,7 +5,7 @@
 
 namespace skov {
 
-void FeldTabelle::OutOfRange(int slot) { Raise(9, "field slot " + std::to_string(slot)); }
+void FeldTabelle::OutOfRange(int slot) { Raise(kSubscriptOutOfRange, "field slot " + std::to_string(slot)); }
 
 int RunSummary::FilesSaved() const {
   int saved = 0;

@@ -13,10 +13,10 @@ bool LogDateiOeffnen(ImportContext& ctx) {
   return WithHandler(
       [&] {
         Text title = TrimNull(s.LetzterDialog.lpstrFileTitle.value_or(Text()));
-        if (title.size() < 3) Raise(5, "file title shorter than three characters");
+        if (title.size() < 3) Raise(kInvalidArgument, "file title shorter than three characters");
         Text logName = title.substr(0, title.size() - 3) + u"LOG";
         Text path = TrimNull(s.LetzterDialog.lpstrFile.value_or(Text()));
-        if (path.size() < logName.size()) Raise(5, "file path shorter than its title");
+        if (path.size() < logName.size()) Raise(kInvalidArgument, "file path shorter than its title");
         s.Importverzeichnis = path.substr(0, path.size() - logName.size());
         s.StandardPfad = ctx.host.DefaultFilePath();
         s.LogPfad = s.StandardPfad + u"/" + (s.VerzeichnisImport ? Text(u"IMPORT.LOG") : logName);
@@ -44,7 +44,8 @@ bool LogDateiOeffnen(ImportContext& ctx) {
       [&](int number, const Text& reason) {
         s.LogNr = 0;  // nothing to write to
         ctx.files.UnlockFolder();
-        s.Meldung = number == 55 ? u"Die Log-Datei ist bereits geoeffnet!" : u"Log-Ddatei kann nicht geoeffnet werden!";
+        s.Meldung = number == kFileAlreadyOpen ? u"Die Log-Datei ist bereits geoeffnet!"
+                                               : u"Log-Ddatei kann nicht geoeffnet werden!";
         ctx.messages.Show(s.Meldung + s.LogPfad + (reason.empty() ? Text() : u"\n" + reason), u"SKOV Import DDC");
         return false;
       });

@@ -34,7 +34,8 @@ bool VorlageOeffnen(ImportContext& ctx) {
       },
       [&](int number, const Text& reason) {
         Protokoll(ctx, u"SKOV_IMPORT.XLS :",
-                  number == 1004 ? u"Kein Zugriff auf diese Datei moeglich." : u"Exceldatei kann nicht zugewiesen werden.");
+                  number == kHostRefused ? u"Kein Zugriff auf diese Datei moeglich."
+                                         : u"Exceldatei kann nicht zugewiesen werden.");
         GrundMelden(ctx, reason);
         return false;
       });
@@ -53,7 +54,7 @@ namespace {
 // The log line of a failed save, with the output and drawing name the save
 // was made under.
 void SpeichernGescheitert(ImportContext& ctx, int number, const Text& ausgabedatei, const Text& zeichnungsname) {
-  if (number == 1004)
+  if (number == kHostRefused)
     Protokoll(ctx, ausgabedatei + u" :", u"Kein Zugriff auf diese Datei moeglich.");
   else
     Protokoll(ctx, zeichnungsname + u".XLS :", u"Exceldatei kann nicht geschrieben werden.");
@@ -126,10 +127,10 @@ bool MappeSpeichern(ImportContext& ctx) {
   ImportState& s = ctx.state;
   return WithHandler(
       [&] {
-        if (!s.Mappe) Raise(91, "no workbook");
+        if (!s.Mappe) Raise(kObjectVariableNotSet, "no workbook");
         s.Mappe->ActivateSheet(1);
         s.Mappe->ShowSheet(1);
-        if (s.Importdatei.size() < 4) Raise(5, "import file name shorter than four characters");
+        if (s.Importdatei.size() < 4) Raise(kInvalidArgument, "import file name shorter than four characters");
         s.Basisname = s.Importdatei.substr(0, s.Importdatei.size() - 4);
         s.Ausgabedatei = s.VerzeichnisImport ? s.Importverzeichnis + s.Basisname + u".XLS" : s.Basisname + u".XLS";
         // Cutting four characters off a short name can reach into the folder

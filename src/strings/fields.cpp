@@ -10,7 +10,7 @@ constexpr long kMax16 = 32767;
 
 // A 16-bit position or count; past 32767 it is error 6.
 int16_t Pos16(long value) {
-  if (value > kMax16 || value < -32768) Raise(6);
+  if (value > kMax16 || value < -32768) Raise(kOverflow);
   return static_cast<int16_t>(value);
 }
 
@@ -21,7 +21,7 @@ bool SameChar(char16_t a, char16_t b, bool caseSensitive) {
 }  // namespace
 
 Text TranslateChars(TextView text, TextView from, TextView to, bool caseSensitive) {
-  if (static_cast<long>(text.size()) >= kMax16) Raise(6);
+  if (static_cast<long>(text.size()) >= kMax16) Raise(kOverflow);
   if (from.empty()) return Text(text);
   Text target(to);
   if (!target.empty()) {
@@ -44,7 +44,7 @@ Text TranslateChars(TextView text, TextView from, TextView to, bool caseSensitiv
 
 Text GetField(TextView line, int16_t n, TextView separators) {
   if (separators.empty()) {
-    if (n <= 0) Raise(5);
+    if (n <= 0) Raise(kInvalidArgument);
     return Text();
   }
   Text translated;
@@ -69,7 +69,7 @@ Text GetField(TextView line, int16_t n, TextView separators) {
   }
   if (hit != 0 || remaining == n || remaining <= 1) {
     long length = long{current} - previous - 1;
-    if (length < 0) Raise(5);
+    if (length < 0) Raise(kInvalidArgument);
     return Text(line.substr(static_cast<size_t>(previous), static_cast<size_t>(length)));
   }
   return Text();
@@ -95,7 +95,7 @@ void SplitFieldViews(TextView line, TextView separators, Text& scratch, std::vec
     return;
   }
   // Reaching the line's end is where GetField overflows on long lines.
-  if (static_cast<long>(line.size()) >= kMax16) Raise(6);
+  if (static_cast<long>(line.size()) >= kMax16) Raise(kOverflow);
   if (separators.size() > 1) {
     scratch = TranslateChars(line, separators, separators.substr(0, 1), true);
     line = scratch;

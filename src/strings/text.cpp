@@ -199,7 +199,7 @@ Text NumberText(long value) {
 }
 
 int16_t Increment16(int16_t value) {
-  if (value == INT16_MAX) Raise(6);
+  if (value == INT16_MAX) Raise(kOverflow);
   return static_cast<int16_t>(value + 1);
 }
 
