@@ -62,7 +62,7 @@ bool ImportListeErstellen(ImportContext& ctx) {
       [&](int number) {
         Protokoll(ctx,
                   number == kFileAlreadyOpen ? u"Die ImportdateiListe ist bereits geoeffnet!"
-                               : u"ImportdateiListe kann nicht geoeffnet werden!",
+                                             : u"ImportdateiListe kann nicht geoeffnet werden!",
                   listPath);
         return false;
       });

@@ -217,14 +217,8 @@ void WriteItem(std::vector<uint8_t>& out, const Template& t, const CellItem& c, 
     case CellSource::MulPart:
       WritePart(out, t, c, row);
       break;
-    case CellSource::New:
-      if (t.Biff5()) {
-        WriteLabel(out, row, c, labels);
-      } else {
-        const size_t at = out.size();
-        out.resize(at + 4 + labelsst::kSize);
-        PutLabelSst(&out[at], row, c);
-      }
+    case CellSource::New:  // Excel 97-2003's come in runs, through WriteLabelSstRun
+      WriteLabel(out, row, c, labels);
       break;
   }
 }
