@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <span>
 
 #include "strings/text.h"
 
@@ -41,7 +42,17 @@ class Workbook {
   // Worksheet n becomes visible.
   virtual void ShowSheet(int sheet) = 0;
   // The cell holds exactly this string, as text.
-  virtual void WriteCell(int sheet, int row, int column, const Text& value) = 0;
+  virtual void WriteCell(int sheet, int row, int column, TextView value) = 0;
+  struct CellText {
+    int column;
+    TextView value;
+  };
+  // The cells of one row, written in this order exactly as by WriteCell one
+  // after another (a later write to a column wins; a failing write raises
+  // with the writes before it done). A device row is one call, not fifty.
+  virtual void WriteRow(int sheet, int row, std::span<const CellText> cells) {
+    for (const CellText& c : cells) WriteCell(sheet, row, c.column, c.value);
+  }
   virtual void SaveAs(const Text& path) = 0;
   // SaveAs in two halves: every check and the writing now, flushing and
   // renaming in Finish. Null when the save is complete already.

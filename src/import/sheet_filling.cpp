@@ -1,5 +1,6 @@
 // Title blocks, device rows, the change of sheet and the sheet totals.
 #include <iterator>
+#include <vector>
 
 #include "import/handler.h"
 
@@ -64,22 +65,31 @@ void KopfIndexAufbauen(ImportState& s) {
 
 void DatenzeileSchreiben(ImportContext& ctx) {
   ImportState& s = ctx.state;
+  // The row goes to the workbook in one call, in the order the cells would
+  // be written one by one. Both buffers are kept for the run.
+  static thread_local std::vector<Workbook::CellText> zeile;
+  static thread_local Text geraete;  // the device texts, one after another
+  zeile.clear();
   s.SpaltenNr = 5;
   for (int n = 1; n <= 50; ++n) {
-    for (int16_t k : s.Kopf.nummern[static_cast<size_t>(n)])
-      s.Mappe->WriteCell(s.BlattNr, s.ZeilenNr, s.SpaltenNr, s.DatenFelder[k]);
+    for (int16_t k : s.Kopf.nummern[static_cast<size_t>(n)]) zeile.push_back({s.SpaltenNr, s.DatenFelder[k]});
     s.SpaltenNr = Increment16(s.SpaltenNr);
   }
-  // The device text is built in a buffer kept for the run.
-  static thread_local Text geraet;
+  geraete.clear();
   for (int16_t k : s.Kopf.gerbez) {
-    geraet.clear();
-    if (s.Kopf.geraet) geraet += s.DatenFelder[s.Kopf.geraet];
-    geraet += u'-';
-    geraet += s.DatenFelder[k];
-    s.Mappe->WriteCell(s.BlattNr, s.ZeilenNr, 2, geraet);
+    if (s.Kopf.geraet) geraete += s.DatenFelder[s.Kopf.geraet];
+    geraete += u'-';
+    geraete += s.DatenFelder[k];
   }
-  for (int16_t k : s.Kopf.gerbem) s.Mappe->WriteCell(s.BlattNr, s.ZeilenNr, 55, s.DatenFelder[k]);
+  // Views taken once the buffer no longer grows.
+  size_t at = 0;
+  for (int16_t k : s.Kopf.gerbez) {
+    const size_t length = (s.Kopf.geraet ? s.DatenFelder[s.Kopf.geraet].size() : 0) + 1 + s.DatenFelder[k].size();
+    zeile.push_back({2, TextView(geraete).substr(at, length)});
+    at += length;
+  }
+  for (int16_t k : s.Kopf.gerbem) zeile.push_back({55, s.DatenFelder[k]});
+  s.Mappe->WriteRow(s.BlattNr, s.ZeilenNr, zeile);
 }
 
 bool NaechstesBlatt(ImportContext& ctx) {

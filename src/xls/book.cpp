@@ -130,6 +130,10 @@ void Book::WriteCell(int sheet, int row, int column, std::u16string_view value) 
   changed_ = true;
 }
 
+void Book::WriteRow(int sheet, int row, std::span<const RowCell> cells) {
+  for (const RowCell& c : cells) WriteCell(sheet, row, c.column, c.value);
+}
+
 std::vector<uint8_t> Book::Serialize() const {
   if (!changed_) return t_->bytes;
   StreamEdits e;

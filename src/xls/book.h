@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,11 @@
 namespace skov::xls {
 
 struct SheetCells;
+
+struct RowCell {
+  int column;
+  std::u16string_view value;
+};
 
 // Operations throw xls::Error: Fault::NoSuchWindow or TooFewSheets for a
 // window or worksheet that does not exist, Fault::RefusedWrite for a write
@@ -37,6 +43,10 @@ class Book {
   // Row 1..65536, column 1..256; the cell keeps its format and holds the
   // value as a text, the empty text included.
   void WriteCell(int sheet, int row, int column, std::u16string_view value);
+  // The cells of one row, exactly as WriteCell would write them one after
+  // another: a later write to a column wins, and a refused write throws with
+  // the writes before it done.
+  void WriteRow(int sheet, int row, std::span<const RowCell> cells);
 
   // Whether the stream would differ from the template's.
   bool Changed() const { return changed_; }

@@ -44,10 +44,10 @@ class RecordingWorkbook : public Workbook {
     Check(n);
     log_.calls.push_back("show-sheet " + std::to_string(n));
   }
-  void WriteCell(int sheet, int row, int column, const Text& value) override {
+  void WriteCell(int sheet, int row, int column, TextView value) override {
     Check(sheet);
     if (script_.cellError) Raise(script_.cellError);
-    cells_[{sheet, row, column}] = value;
+    cells_[{sheet, row, column}] = Text(value);
   }
   void SaveAs(const Text& path) override {
     log_.calls.push_back("save " + ToUtf8(path));
