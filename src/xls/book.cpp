@@ -96,42 +96,84 @@ SheetCells& Book::Cells(size_t sheetIndex) {
   return *cells_[sheetIndex];
 }
 
-void Book::WriteCell(int sheet, int row, int column, std::u16string_view value) {
-  const size_t si = Worksheet(sheet);
-  if (row < 1 || row > kMaxRow || column < 1 || column > kMaxColumn) {
-    RefuseWrite(row, column, "liegt ausserhalb des Tabellenblatts");
-  }
-  if (value.size() > kMaxText) RefuseWrite(row, column, "kann nicht mehr als 32767 Zeichen aufnehmen");
+const char* Book::Refusal(int row, int column, std::u16string_view value) {
+  if (row < 1 || row > kMaxRow || column < 1 || column > kMaxColumn) return "liegt ausserhalb des Tabellenblatts";
+  if (value.size() > kMaxText) return "kann nicht mehr als 32767 Zeichen aufnehmen";
   if (t_->Biff5()) {
-    // Checked before anything changes: a refused write leaves the sheet as it was.
     label_.clear();
     t_->codePage->Encode(value, label_);
     if (label_.size() > biff5::kMaxLabelBytes) {
-      RefuseWrite(row, column,
-                  "kann in Excel 5.0/95 nicht mehr als 255 Zeichen aufnehmen. Bitte die Vorlage als Excel 97-2003 "
-                  "speichern");
+      return "kann in Excel 5.0/95 nicht mehr als 255 Zeichen aufnehmen. Bitte die Vorlage als Excel 97-2003 "
+             "speichern";
     }
   }
+  return nullptr;
+}
+
+uint32_t Book::StringIndex(std::u16string_view value) {
+  // BIFF5 has no string table: the pool numbers the texts of the LABELs,
+  // whose bytes Refusal left in label_.
+  const uint32_t isst = strings_.Index(value);
+  if (t_->Biff5() && isst == labelOffsets_.size() - 1) {  // a text not seen before
+    labelBytes_.insert(labelBytes_.end(), label_.begin(), label_.end());
+    labelOffsets_.push_back(static_cast<uint32_t>(labelBytes_.size()));
+  }
+  return isst;
+}
+
+void Book::WriteCell(int sheet, int row, int column, std::u16string_view value) {
+  const size_t si = Worksheet(sheet);
+  // Checked before anything changes: a refused write leaves the sheet as it was.
+  if (const char* why = Refusal(row, column, value)) RefuseWrite(row, column, why);
   SheetCells& sc = Cells(si);
   const auto r = static_cast<uint16_t>(row - 1);
   const auto c = static_cast<uint16_t>(column - 1);
   CellItem* old = PrepareCellWrite(*t_, sc, r, c);
-  // BIFF5 has no string table: the pool numbers the texts of the LABELs.
-  const uint32_t isst = strings_.Index(value);
-  if (t_->Biff5()) {
-    if (isst == labelOffsets_.size() - 1) {  // a text not seen before
-      labelBytes_.insert(labelBytes_.end(), label_.begin(), label_.end());
-      labelOffsets_.push_back(static_cast<uint32_t>(labelBytes_.size()));
-    }
-    PutTextCell(*t_, sc, r, c, isst, old);
-  } else {
-    totalDelta_ += 1 - PutTextCell(*t_, sc, r, c, isst, old);
-  }
+  const uint32_t isst = StringIndex(value);
+  const int replaced = PutTextCell(*t_, sc, r, c, isst, old);
+  if (!t_->Biff5()) totalDelta_ += 1 - replaced;
   changed_ = true;
 }
 
 void Book::WriteRow(int sheet, int row, std::span<const RowCell> cells) {
-  for (const RowCell& c : cells) WriteCell(sheet, row, c.column, c.value);
+  if (cells.empty()) return;
+  const size_t si = Worksheet(sheet);
+  SheetCells& sc = Cells(si);
+  // A row with formulas, or a template with two records for one cell, takes
+  // the cells one by one: only that path moves anchors and drops shadows.
+  if (row < 1 || row > kMaxRow || !RowTakesRun(sc, static_cast<uint16_t>(row - 1))) {
+    for (const RowCell& c : cells) WriteCell(sheet, row, c.column, c.value);
+    return;
+  }
+  // The texts are numbered in the order written, as one by one, so the
+  // string table comes out the same; then the last write to each column
+  // goes into the row in one pass.
+  rowWrites_.clear();
+  size_t accepted = 0;
+  for (; accepted < cells.size(); ++accepted) {
+    const RowCell& c = cells[accepted];
+    if (Refusal(row, c.column, c.value)) break;
+    const RowWrite w{static_cast<uint16_t>(c.column - 1), StringIndex(c.value)};
+    // By column, a later write replacing an earlier one; mostly appended.
+    if (rowWrites_.empty() || rowWrites_.back().column < w.column) {
+      rowWrites_.push_back(w);
+      continue;
+    }
+    auto at = std::upper_bound(rowWrites_.begin(), rowWrites_.end(), w.column,
+                               [](uint16_t column, const RowWrite& x) { return column < x.column; });
+    if (at != rowWrites_.begin() && at[-1].column == w.column) {
+      at[-1] = w;
+    } else {
+      rowWrites_.insert(at, w);
+    }
+  }
+  if (!rowWrites_.empty()) {
+    const int replaced = PutTextRow(*t_, sc, static_cast<uint16_t>(row - 1), rowWrites_);
+    if (!t_->Biff5()) totalDelta_ += static_cast<int64_t>(rowWrites_.size()) - replaced;
+    changed_ = true;
+  }
+  // The refused cell throws as it would alone, the cells before it written.
+  if (accepted < cells.size()) WriteCell(sheet, row, cells[accepted].column, cells[accepted].value);
 }
 
 std::vector<uint8_t> Book::Serialize() const {

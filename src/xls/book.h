@@ -9,13 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "xls/cell_table.h"
 #include "xls/error.h"
 #include "xls/string_table.h"
 #include "xls/workbook_stream.h"
 
 namespace skov::xls {
-
-struct SheetCells;
 
 struct RowCell {
   int column;
@@ -55,6 +54,10 @@ class Book {
  private:
   size_t Worksheet(int sheet) const;  // index into Template::sheets
   SheetCells& Cells(size_t sheetIndex);
+  // Why a write would be refused, checked before anything changes; null
+  // when it is not. For BIFF5 it leaves the text's bytes in label_.
+  const char* Refusal(int row, int column, std::u16string_view value);
+  uint32_t StringIndex(std::u16string_view value);  // after Refusal
 
   std::shared_ptr<const Template> t_;
   bool changed_ = false;
@@ -67,6 +70,7 @@ class Book {
   std::vector<uint8_t> labelBytes_;
   std::vector<uint32_t> labelOffsets_;
   std::vector<uint8_t> label_;  // the text being written
+  std::vector<RowWrite> rowWrites_;  // a row being written, by column
   int64_t totalDelta_ = 0;
 };
 

@@ -401,6 +401,42 @@ inline RowItem& RowFor(SheetCells& sc, uint16_t row) {
   return AddRow(sc, row);
 }
 
+// The format of a new cell: the row's when it has one, else the column's;
+// never a style XF, the default cell XF instead.
+uint16_t NewCellXf(const Template& t, SheetCells& sc, const RowItem& rowItem, uint16_t c) {
+  int given = -1;
+  if (rowItem.record == RowRecord::Template && (Get16(&rowItem.body[row::kFlags]) & row::kHasFormat)) {
+    given = Get16(&rowItem.body[row::kXf]) & row::kXfMask;
+  } else {
+    for (const SheetCells::Col& col : sc.colInfo) {
+      if (col.first <= c && c <= col.last) {
+        given = col.xf;
+        break;
+      }
+    }
+  }
+  if (given >= 0 && IsCellXf(t, static_cast<uint16_t>(given))) return static_cast<uint16_t>(given);
+  sc.usesDefaultXf = true;
+  return t.defaultCellXf;
+}
+
+// DIMENSIONS grown to a new cell.
+void GrowDimensions(SheetCells& sc, uint16_t r, uint16_t c) {
+  if (sc.dims < 0) return;
+  if (sc.rwMic >= sc.rwMac || sc.colMic >= sc.colMac) {
+    sc.rwMic = r;
+    sc.rwMac = r + 1u;
+    sc.colMic = c;
+    sc.colMac = c + 1;
+    sc.dimsChanged = true;
+  } else {
+    if (r < sc.rwMic) sc.rwMic = r, sc.dimsChanged = true;
+    if (r + 1u > sc.rwMac) sc.rwMac = r + 1u, sc.dimsChanged = true;
+    if (c < sc.colMic) sc.colMic = c, sc.dimsChanged = true;
+    if (c + 1 > sc.colMac) sc.colMac = c + 1, sc.dimsChanged = true;
+  }
+}
+
 }  // namespace
 
 CellItem* FindCell(SheetCells& sc, uint16_t row, uint16_t column) {
@@ -505,24 +541,7 @@ int PutTextCell(const Template& t, SheetCells& sc, uint16_t r, uint16_t c, uint3
   }
 
   RowItem& rowItem = RowFor(sc, r);
-  // The row's format when it has one, else the column's; never a style XF.
-  int given = -1;
-  if (rowItem.record == RowRecord::Template && (Get16(&rowItem.body[row::kFlags]) & row::kHasFormat)) {
-    given = Get16(&rowItem.body[row::kXf]) & row::kXfMask;
-  } else {
-    for (const SheetCells::Col& col : sc.colInfo) {
-      if (col.first <= c && c <= col.last) {
-        given = col.xf;
-        break;
-      }
-    }
-  }
-  if (given >= 0 && IsCellXf(t, static_cast<uint16_t>(given))) {
-    written.xf = static_cast<uint16_t>(given);
-  } else {
-    written.xf = t.defaultCellXf;
-    sc.usesDefaultXf = true;
-  }
+  written.xf = NewCellXf(t, sc, rowItem, c);
   if (rowItem.cells.capacity() == 0) rowItem.cells.reserve(64);  // a device row has ~55 cells
   if (rowItem.cells.empty() || rowItem.cells.back().first < c) {
     rowItem.cells.push_back(std::move(written));
@@ -531,21 +550,72 @@ int PutTextCell(const Template& t, SheetCells& sc, uint16_t r, uint16_t c, uint3
                                [](const CellItem& ci, uint16_t v) { return ci.first < v; });
     rowItem.cells.insert(at, std::move(written));
   }
-  if (sc.dims >= 0) {
-    if (sc.rwMic >= sc.rwMac || sc.colMic >= sc.colMac) {
-      sc.rwMic = r;
-      sc.rwMac = r + 1u;
-      sc.colMic = c;
-      sc.colMac = c + 1;
-      sc.dimsChanged = true;
+  GrowDimensions(sc, r, c);
+  return 0;
+}
+
+bool RowTakesRun(SheetCells& sc, uint16_t row) {
+  if (sc.overlapping) return false;
+  const RowItem* item = FindRow(sc, row);
+  return !item || std::none_of(item->cells.begin(), item->cells.end(),
+                               [](const CellItem& c) { return c.type == rec::kFormula; });
+}
+
+int PutTextRow(const Template& t, SheetCells& sc, uint16_t r, std::span<const RowWrite> writes) {
+  RowItem& rowItem = RowFor(sc, r);
+  const std::vector<CellItem>& in = rowItem.cells;
+  std::vector<CellItem>& out = sc.spare;
+  out.clear();
+  out.reserve(in.size() + 2 * writes.size() + 1);
+  int replaced = 0;
+  size_t i = 0;
+  // in[i] is written up to column `from`; the rest, from `from` on, is still to place.
+  bool partly = false;
+  uint16_t from = 0;
+  auto placeRest = [&] {
+    out.push_back(partly ? SplitPart(in[i], from, in[i].last) : in[i]);
+    ++i;
+    partly = false;
+  };
+  for (const RowWrite& w : writes) {
+    const uint16_t c = w.column;
+    while (i < in.size() && in[i].last < c) placeRest();
+    CellItem written;
+    written.source = CellSource::New;
+    written.first = written.last = c;
+    written.type = rec::kLabelSst;
+    written.isst = w.isst;
+    const uint16_t lo = i < in.size() ? (partly ? from : in[i].first) : 0;
+    if (i == in.size() || lo > c) {
+      written.xf = NewCellXf(t, sc, rowItem, c);
+      GrowDimensions(sc, r, c);
+      out.push_back(written);
+      continue;
+    }
+    const CellItem& old = in[i];
+    written.xf = ItemXf(t, old, c);
+    if (old.type == rec::kMulBlank || old.type == rec::kMulRk) {
+      // Split left to right: the part before the cell, the cell, and the rest later.
+      if (lo < c) out.push_back(SplitPart(old, lo, c - 1));
+      out.push_back(written);
+      if (c == old.last) {
+        ++i;
+        partly = false;
+      } else {
+        partly = true;
+        from = static_cast<uint16_t>(c + 1);
+      }
     } else {
-      if (r < sc.rwMic) sc.rwMic = r, sc.dimsChanged = true;
-      if (r + 1u > sc.rwMac) sc.rwMac = r + 1u, sc.dimsChanged = true;
-      if (c < sc.colMic) sc.colMic = c, sc.dimsChanged = true;
-      if (c + 1 > sc.colMac) sc.colMac = c + 1, sc.dimsChanged = true;
+      replaced += old.type == rec::kLabelSst;
+      out.push_back(written);
+      ++i;
+      partly = false;
     }
   }
-  return 0;
+  while (i < in.size()) placeRest();
+  std::swap(rowItem.cells, out);
+  sc.cellHint = 0;
+  return replaced;
 }
 
 void WriteRebuiltSheet(std::vector<uint8_t>& out, const Template& t, size_t sheetIndex, const SheetCells& sc,

@@ -97,6 +97,13 @@ struct SheetCells {
   // the next cell is nearly always there or just after. Checked before use.
   size_t rowHint = 0;
   size_t cellHint = 0;
+  std::vector<CellItem> spare;  // a row being rebuilt; storage passed from row to row
+};
+
+// A text cell to write: its column (from 0) and its string's index.
+struct RowWrite {
+  uint16_t column;
+  uint32_t isst;
 };
 
 bool IsCellRecord(uint16_t type);
@@ -119,6 +126,14 @@ CellItem* PrepareCellWrite(const Template& t, SheetCells& sc, uint16_t row, uint
 // LABELSST cells it replaced.
 int PutTextCell(const Template& t, SheetCells& sc, uint16_t row, uint16_t column, uint32_t isst,
                  CellItem* old);
+
+// Whether PutTextRow may write row `row`: none of its cells is a formula,
+// and no two of the template's records share a cell.
+bool RowTakesRun(SheetCells& sc, uint16_t row);
+// The cells of `writes` (ascending columns, each once) put into the row in
+// one pass, exactly as PutTextCell would put them one by one. The number of
+// LABELSST cells it replaced.
+int PutTextRow(const Template& t, SheetCells& sc, uint16_t row, std::span<const RowWrite> writes);
 
 // The sheet's substream with its cell table rebuilt.
 void WriteRebuiltSheet(std::vector<uint8_t>& out, const Template& t, size_t sheetIndex, const SheetCells& sc,

@@ -170,7 +170,7 @@ void TextIndex::Add(std::u16string_view text, uint32_t number) {
   hashes_.push_back(hash);
 }
 
-uint32_t StringPool::Index(std::u16string_view value) {
+uint32_t StringPool::Lookup(std::u16string_view value) {
   const size_t hash = TextHash{}(value);
   if (const uint32_t old = table_->plain.Find(value, hash); old != TextIndex::kNone) return old;
   if (added_.size() * 2 >= slots_.size()) {

@@ -1,6 +1,7 @@
 // The shared string table: the template's strings, the pool of new ones, and SST/CONTINUE/EXTSST writing.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -77,11 +78,29 @@ class StringPool {
   explicit StringPool(const SstTable& table) : table_(&table) {}
 
   // The index of a plain string with this text, added when there is none.
-  uint32_t Index(std::u16string_view value);
+  uint32_t Index(std::u16string_view value) {
+    // Most cells of a drawing hold a short code ("AI", "DO", "") that recurs
+    // row after row: a small direct-mapped table of them skips the hashing.
+    if (value.size() > kShortText) return Lookup(value);
+    uint64_t key = uint64_t{value.size()} << (16 * kShortText);
+    for (size_t i = 0; i < value.size(); ++i) key |= uint64_t{value[i]} << (16 * i);
+    Recent& recent = recent_[(key * 0x9E3779B97F4A7C15ull) >> (64 - kRecentBits)];
+    if (recent.key != key) recent = {key, Lookup(value)};
+    return recent.index;
+  }
   std::span<const std::u16string_view> Added() const { return added_; }
 
  private:
+  static constexpr size_t kShortText = 3;  // characters; with the length they fill 50 bits
+  static constexpr int kRecentBits = 8;
+  struct Recent {
+    uint64_t key = UINT64_MAX;  // no short text has this key
+    uint32_t index = 0;
+  };
+  uint32_t Lookup(std::u16string_view value);
   std::u16string_view Store(std::u16string_view value);
+
+  std::array<Recent, size_t{1} << kRecentBits> recent_;
 
   const SstTable* table_;
   std::vector<std::u16string_view> added_;

@@ -199,6 +199,50 @@ TEST(BookWrite, RefusesWhatWouldDamageTheWorkbook) {
   }
 }
 
+// A row written in one call must come out exactly as written cell by cell:
+// the same bytes, the same refusal with the same cells written before it.
+TEST(BookWrite, ARowInOneCallEqualsItsCellsOneByOne) {
+  const std::u16string over255(300, u'x');
+  struct Case {
+    const char* what;
+    int row;
+    std::vector<RowCell> cells;
+  } cases[] = {
+      {"a device row", 12, {}},
+      {"the device row again", 12, {}},
+      {"columns out of order, one twice", 13, {{9, u"b"}, {5, u"a"}, {9, u"c"}, {1, u""}, {56, u"AI"}, {3, u"AI"}}},
+      {"over every kind of template cell", 1, {}},
+      {"a refused column midway", 14, {{5, u"vor"}, {257, u"x"}, {6, u"nach"}}},
+      {"too long for Excel 95 midway", 15, {{5, u"vor"}, {6, over255}, {7, u"nach"}}},
+      {"a refused row", 65537, {{1, u"x"}}},
+  };
+  cases[0].cells = cases[1].cells = {{2, u"M01-Pumpe"}, {55, u"Bem"}};
+  for (int c = 5; c <= 54; ++c) cases[0].cells.push_back({c, c % 3 ? u"AI" : u""});
+  for (int c = 60; c >= 1; --c) cases[3].cells.push_back({c, c % 2 ? u"neu" : u"AI"});
+  cases[1].cells.insert(cases[1].cells.begin(), cases[0].cells.begin(), cases[0].cells.end());
+  std::vector<std::string> files = Fixtures();
+  files.push_back("");  // CellKinds(): every kind of cell in rows 1 to 3
+  for (const std::string& f : files) {
+    SCOPED_TRACE(f);
+    const Bytes stream = f.empty() ? CellKinds() : WorkbookStreamOf(ReadFileBytes(f));
+    auto t = Parse(stream);
+    if (t->worksheets.empty()) continue;
+    Book inOne(t), oneByOne(t);
+    for (int row = 1; row <= 3; ++row) {
+      for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const int rowNumber = c.row == 1 ? row : c.row;
+        const int a = FaultOf([&] { inOne.WriteRow(1, rowNumber, c.cells); });
+        const int b = FaultOf([&] {
+          for (const RowCell& cell : c.cells) oneByOne.WriteCell(1, rowNumber, cell.column, cell.value);
+        });
+        EXPECT_EQ(a, b);
+      }
+    }
+    EXPECT_EQ(inOne.Serialize(), oneByOne.Serialize());
+  }
+}
+
 TEST(BookWrite, ArrayAndTableFormulasAreNotBroken) {
   // Row 0: shared formula anchored at A1 and used by B1; row 1: array
   // formula over A2:B2; row 2: a table cell; row 3: a plain formula.
