@@ -50,7 +50,13 @@ class FeldTabelle {
 // Header slots of the keys a data row is written from, worked out once per
 // header line: the row writer asks for the same keys on every line.
 struct KopfIndex {
-  std::array<std::vector<int16_t>, 51> nummern;  // slots named "1".."50"
+  // The slots named "1".."50" with the column each goes to (5..54), in the
+  // order the row writer takes them: by number, then by slot.
+  struct Nummer {
+    int16_t spalte;
+    int16_t slot;
+  };
+  std::vector<Nummer> nummern;
   int16_t geraet = 0;  // the last GERAET slot, which gives the device text; 0: none
   std::vector<int16_t> gerbez, gerbem;
   std::array<std::vector<int16_t>, 7> titel;  // per title block cell, its key's slots

@@ -1,4 +1,5 @@
 // Title blocks, device rows, the change of sheet and the sheet totals.
+#include <algorithm>
 #include <iterator>
 #include <vector>
 
@@ -48,19 +49,21 @@ int Nummer(TextView name) {
 void KopfIndexAufbauen(ImportState& s) {
   // Emptied, not freed: the next file's header fills the same lists.
   KopfIndex& kopf = s.Kopf;
-  for (auto& slots : kopf.nummern) slots.clear();
+  kopf.nummern.clear();
   for (auto& slots : kopf.titel) slots.clear();
   kopf.gerbez.clear();
   kopf.gerbem.clear();
   kopf.geraet = 0;
   for (int16_t k = 1; k <= s.AnzahlHeaderFelder; ++k) {
-    if (const int n = Nummer(s.HeaderFelder[k])) kopf.nummern[static_cast<size_t>(n)].push_back(k);
+    if (const int n = Nummer(s.HeaderFelder[k])) kopf.nummern.push_back({static_cast<int16_t>(4 + n), k});
     if (Passt(s, k, u"GERAET")) kopf.geraet = k;
     if (Passt(s, k, u"GERBEZ")) kopf.gerbez.push_back(k);
     if (Passt(s, k, u"GERBEM")) kopf.gerbem.push_back(k);
     for (size_t t = 0; t < std::size(kTitelblock); ++t)
       if (Passt(s, k, kTitelblock[t].key)) kopf.titel[t].push_back(k);
   }
+  std::stable_sort(kopf.nummern.begin(), kopf.nummern.end(),
+                   [](const KopfIndex::Nummer& a, const KopfIndex::Nummer& b) { return a.spalte < b.spalte; });
 }
 
 void DatenzeileSchreiben(ImportContext& ctx) {
@@ -70,25 +73,23 @@ void DatenzeileSchreiben(ImportContext& ctx) {
   static thread_local std::vector<Workbook::CellText> zeile;
   static thread_local Text geraete;  // the device texts, one after another
   zeile.clear();
-  s.SpaltenNr = 5;
-  for (int n = 1; n <= 50; ++n) {
-    for (int16_t k : s.Kopf.nummern[static_cast<size_t>(n)]) zeile.push_back({s.SpaltenNr, s.DatenFelder[k]});
-    s.SpaltenNr = Increment16(s.SpaltenNr);
-  }
+  const FeldTabelle& felder = s.DatenFelder;
+  for (const KopfIndex::Nummer& n : s.Kopf.nummern) zeile.push_back({n.spalte, felder[n.slot]});
+  s.SpaltenNr = 55;  // past the numbered columns, as after counting through them
   geraete.clear();
   for (int16_t k : s.Kopf.gerbez) {
-    if (s.Kopf.geraet) geraete += s.DatenFelder[s.Kopf.geraet];
+    if (s.Kopf.geraet) geraete += felder[s.Kopf.geraet];
     geraete += u'-';
-    geraete += s.DatenFelder[k];
+    geraete += felder[k];
   }
   // Views taken once the buffer no longer grows.
   size_t at = 0;
   for (int16_t k : s.Kopf.gerbez) {
-    const size_t length = (s.Kopf.geraet ? s.DatenFelder[s.Kopf.geraet].size() : 0) + 1 + s.DatenFelder[k].size();
+    const size_t length = (s.Kopf.geraet ? felder[s.Kopf.geraet].size() : 0) + 1 + felder[k].size();
     zeile.push_back({2, TextView(geraete).substr(at, length)});
     at += length;
   }
-  for (int16_t k : s.Kopf.gerbem) zeile.push_back({55, s.DatenFelder[k]});
+  for (int16_t k : s.Kopf.gerbem) zeile.push_back({55, felder[k]});
   s.Mappe->WriteRow(s.BlattNr, s.ZeilenNr, zeile);
 }
 

@@ -110,7 +110,7 @@ const char* Book::Refusal(int row, int column, std::u16string_view value) {
   return nullptr;
 }
 
-uint32_t Book::StringIndex(std::u16string_view value) {
+[[gnu::always_inline]] inline uint32_t Book::StringIndex(std::u16string_view value) {
   // BIFF5 has no string table: the pool numbers the texts of the LABELs,
   // whose bytes Refusal left in label_.
   const uint32_t isst = strings_.Index(value);
