@@ -13,6 +13,8 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <mutex>
+#include <optional>
 #include <random>
 #include <set>
 #include <string>
@@ -392,10 +394,37 @@ void FlushFolders(SaveFolders& folders) {
   folders.unflushed.clear();
 }
 
+// The book of the last closed workbook, emptied, for the next bind of the
+// same template: a folder run fills one template hundreds of times, and
+// each fill then reuses the storage the one before grew.
+struct BookShelf {
+  std::mutex mutex;
+  std::shared_ptr<const ParsedFile> file;
+  std::optional<xls::Book> book;
+
+  xls::Book Take(const std::shared_ptr<const ParsedFile>& of) {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (book && file == of) {
+      xls::Book taken = std::move(*book);
+      book.reset();
+      return taken;
+    }
+    return xls::Book(of->book);
+  }
+  void Put(const std::shared_ptr<const ParsedFile>& of, xls::Book&& done) {
+    done.Reset();
+    std::lock_guard<std::mutex> lock(mutex);
+    file = of;
+    book.emplace(std::move(done));
+  }
+};
+
 class XlsWorkbook : public Workbook {
  public:
-  XlsWorkbook(std::shared_ptr<const ParsedFile> file, std::shared_ptr<SaveFolders> folders)
-      : file_(std::move(file)), folders_(std::move(folders)), book_(file_->book) {}
+  XlsWorkbook(std::shared_ptr<const ParsedFile> file, std::shared_ptr<SaveFolders> folders,
+              std::shared_ptr<BookShelf> shelf)
+      : file_(std::move(file)), folders_(std::move(folders)), shelf_(std::move(shelf)), book_(shelf_->Take(file_)) {}
+  ~XlsWorkbook() override { shelf_->Put(file_, std::move(book_)); }
 
   void Activate() override { Open(); }
   void ShowWindow(int window) override {
@@ -429,7 +458,7 @@ class XlsWorkbook : public Workbook {
   void Close(bool saveChanges) override {
     if (saveChanges) SaveAs(FromFileName(file_->path));
     closed_ = true;
-    book_ = xls::Book(file_->book);
+    book_.Reset();
   }
 
  private:
@@ -479,6 +508,7 @@ class XlsWorkbook : public Workbook {
 
   std::shared_ptr<const ParsedFile> file_;
   std::shared_ptr<SaveFolders> folders_;
+  std::shared_ptr<BookShelf> shelf_;
   xls::Book book_;
   std::vector<uint8_t> bytes_;
   bool closed_ = false;
@@ -518,7 +548,7 @@ class XlsHost : public SpreadsheetHost {
       }
       cache_ = ParseFile(p, key, std::move(bytes));
     }
-    return std::make_unique<XlsWorkbook>(cache_, folders_);
+    return std::make_unique<XlsWorkbook>(cache_, folders_, shelf_);
   }
 
   void FlushSavedFolders() override { FlushFolders(*folders_); }
@@ -527,6 +557,7 @@ class XlsHost : public SpreadsheetHost {
   Text folder_;
   std::shared_ptr<const ParsedFile> cache_;
   std::shared_ptr<SaveFolders> folders_ = std::make_shared<SaveFolders>();
+  std::shared_ptr<BookShelf> shelf_ = std::make_shared<BookShelf>();
 };
 
 }  // namespace

@@ -16,19 +16,35 @@ constexpr size_t kMaxText = 32767;
 }  // namespace
 
 Book::Book(std::shared_ptr<const Template> t) : t_(std::move(t)), strings_(t_->strings) {
+  cells_.resize(t_->sheets.size());
+  spareCells_.resize(t_->sheets.size());
+  Reset();
+}
+
+void Book::Reset() {
   const uint8_t* s = t_->bytes.data();
+  window1_.clear();
   for (size_t i : t_->window1) {
     const RecRef& r = t_->globals[i];
     std::array<uint8_t, window1::kSize> body;
     std::copy(s + r.body(), s + r.body() + window1::kSize, body.begin());
     window1_.push_back(body);
   }
+  hsState_.clear();
+  window2_.clear();
   for (const SheetInfo& sh : t_->sheets) {
     hsState_.push_back(s[t_->globals[sh.boundSheet].body() + boundsheet::kHsState]);
     window2_.push_back(sh.window2 >= 0 ? Get16(s + sh.records[size_t(sh.window2)].body() + window2::kFlags) : 0);
   }
-  cells_.resize(t_->sheets.size());
-  labelOffsets_.push_back(0);
+  // Written sheets' tables wait for their next fill, storage and all.
+  for (size_t i = 0; i < cells_.size(); ++i) {
+    if (cells_[i]) spareCells_[i] = std::move(cells_[i]);
+  }
+  strings_.Clear();
+  labelBytes_.clear();
+  labelOffsets_.assign(1, 0);
+  totalDelta_ = 0;
+  changed_ = false;
 }
 
 Book::~Book() = default;
@@ -92,8 +108,15 @@ void Book::ShowSheet(int sheet) {
 }
 
 SheetCells& Book::Cells(size_t sheetIndex) {
-  if (!cells_[sheetIndex]) cells_[sheetIndex] = BuildCells(*t_, t_->sheets[sheetIndex]);
-  return *cells_[sheetIndex];
+  std::unique_ptr<SheetCells>& cells = cells_[sheetIndex];
+  if (cells) return *cells;
+  if (std::unique_ptr<SheetCells>& spare = spareCells_[sheetIndex]) {
+    BuildCells(*t_, t_->sheets[sheetIndex], *spare);
+    cells = std::move(spare);
+  } else {
+    cells = BuildCells(*t_, t_->sheets[sheetIndex]);
+  }
+  return *cells;
 }
 
 const char* Book::Refusal(int row, int column, std::u16string_view value) {

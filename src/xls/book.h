@@ -47,6 +47,10 @@ class Book {
   // the writes before it done.
   void WriteRow(int sheet, int row, std::span<const RowCell> cells);
 
+  // Back to the template as bound, keeping the storage the edits grew: the
+  // next fill of the same template allocates next to nothing.
+  void Reset();
+
   // Whether the stream would differ from the template's.
   bool Changed() const { return changed_; }
   std::vector<uint8_t> Serialize() const;
@@ -65,6 +69,7 @@ class Book {
   std::vector<uint8_t> hsState_;                             // per sheet
   std::vector<uint16_t> window2_;                            // per sheet, WINDOW2 option flags
   std::vector<std::unique_ptr<SheetCells>> cells_;           // per sheet; null while untouched
+  std::vector<std::unique_ptr<SheetCells>> spareCells_;      // per sheet: a table of an earlier fill, for reuse
   StringPool strings_;  // refers to t_->strings, which stays put while books move
   // BIFF5: the pool's texts in the code page, text k at [labelOffsets_[k], labelOffsets_[k + 1]).
   std::vector<uint8_t> labelBytes_;

@@ -78,14 +78,17 @@ bool IsCellTableRecord(uint16_t type) {
   return type == rec::kRow || type == rec::kDbCell || IsCellRecord(type) || IsAttachedRecord(type);
 }
 
-RowItem& FindOrAddRow(std::vector<RowItem>& rows, uint16_t row, bool* added = nullptr) {
-  if (added) *added = false;
+RowItem& FindOrAddRow(SheetCells& sc, uint16_t row) {
+  std::vector<RowItem>& rows = sc.rows;
   if (!rows.empty() && rows.back().row == row) return rows.back();
   auto it = std::lower_bound(rows.begin(), rows.end(), row, [](const RowItem& r, uint16_t v) { return r.row < v; });
   if (it != rows.end() && it->row == row) return *it;
-  if (added) *added = true;
   RowItem item;
   item.row = row;
+  if (!sc.freeCells.empty()) {
+    item.cells = std::move(sc.freeCells.back());
+    sc.freeCells.pop_back();
+  }
   return *rows.insert(it, std::move(item));
 }
 
@@ -260,6 +263,30 @@ bool CellColumns(uint16_t type, const uint8_t* body, uint16_t len, uint16_t& fir
 
 std::unique_ptr<SheetCells> BuildCells(const Template& t, const SheetInfo& sh) {
   auto sc = std::make_unique<SheetCells>();
+  BuildCells(t, sh, *sc);
+  return sc;
+}
+
+void BuildCells(const Template& t, const SheetInfo& sh, SheetCells& into) {
+  // Emptied with its storage kept: the rows' cell lists wait for the next rows.
+  for (RowItem& row : into.rows) {
+    row.cells.clear();
+    into.freeCells.push_back(std::move(row.cells));
+  }
+  into.rows.clear();
+  into.rebuilt.clear();
+  into.foreign.clear();
+  into.colInfo.clear();
+  into.dbCells = false;
+  into.dims = -1;
+  into.dimsChanged = false;
+  into.rwMic = into.rwMac = 0;
+  into.colMic = into.colMac = 0;
+  into.defaultHeight = 0x00FF;
+  into.usesDefaultXf = false;
+  into.overlapping = false;
+  into.rowHint = into.cellHint = 0;
+  SheetCells* const sc = &into;
   const uint8_t* s = t.bytes.data();
   const size_t n = sh.records.size();
   int first = -1, last = -1;
@@ -303,7 +330,7 @@ std::unique_ptr<SheetCells> BuildCells(const Template& t, const SheetInfo& sh) {
   }
   if (first < 0) {
     sc->areaBegin = sc->areaEnd = NewTablePosition(sh);
-    return sc;
+    return;
   }
   sc->areaBegin = static_cast<size_t>(first);
   sc->areaEnd = static_cast<size_t>(last) + 1;
@@ -318,7 +345,7 @@ std::unique_ptr<SheetCells> BuildCells(const Template& t, const SheetInfo& sh) {
       continue;
     }
     if (r.type == rec::kRow) {
-      RowItem& row = FindOrAddRow(sc->rows, Get16(body + row::kRow));
+      RowItem& row = FindOrAddRow(*sc, Get16(body + row::kRow));
       row.record = RowRecord::Template;
       row.templateRecord = r;
       std::copy(body, body + row::kSize, row.body.begin());
@@ -335,7 +362,7 @@ std::unique_ptr<SheetCells> BuildCells(const Template& t, const SheetInfo& sh) {
       c.len = 4u + r.len;
       // A row's cells follow one another: the row of the last cell first.
       const uint16_t rowNumber = Get16(body + cell::kRow);
-      RowItem& row = lastRow && lastRow->row == rowNumber ? *lastRow : FindOrAddRow(sc->rows, rowNumber);
+      RowItem& row = lastRow && lastRow->row == rowNumber ? *lastRow : FindOrAddRow(*sc, rowNumber);
       row.cells.push_back(std::move(c));
       lastRow = &row;
     } else if (lastRow && !lastRow->cells.empty() &&
@@ -353,7 +380,6 @@ std::unique_ptr<SheetCells> BuildCells(const Template& t, const SheetInfo& sh) {
     for (size_t i = 1; i < row.cells.size(); ++i)
       if (row.cells[i].first <= row.cells[i - 1].last) sc->overlapping = true;
   }
-  return sc;
 }
 
 std::span<const uint8_t> ItemBytes(const Template& t, const CellItem& c) {
@@ -391,7 +417,7 @@ inline RowItem* FindRow(SheetCells& sc, uint16_t row) {
 
 // A new row item, the hint on it.
 RowItem& AddRow(SheetCells& sc, uint16_t row) {
-  RowItem& added = FindOrAddRow(sc.rows, row);
+  RowItem& added = FindOrAddRow(sc, row);
   sc.rowHint = static_cast<size_t>(&added - sc.rows.data());
   return added;
 }

@@ -98,6 +98,7 @@ struct SheetCells {
   size_t rowHint = 0;
   size_t cellHint = 0;
   std::vector<CellItem> spare;  // a row being rebuilt; storage passed from row to row
+  std::vector<std::vector<CellItem>> freeCells;  // emptied rows' lists, for new rows
 };
 
 // A text cell to write: its column (from 0) and its string's index.
@@ -111,6 +112,8 @@ bool IsCellRecord(uint16_t type);
 bool CellColumns(uint16_t type, const uint8_t* body, uint16_t len, uint16_t& first, uint16_t& last);
 
 std::unique_ptr<SheetCells> BuildCells(const Template& t, const SheetInfo& sh);
+// The same into a table used before, keeping its storage.
+void BuildCells(const Template& t, const SheetInfo& sh, SheetCells& into);
 
 CellItem* FindCell(SheetCells& sc, uint16_t row, uint16_t column);
 // The records of a cell item, header first; empty for a new cell or a part.

@@ -199,6 +199,19 @@ uint32_t StringPool::Lookup(std::u16string_view value) {
   return table_->unique + k;
 }
 
+void StringPool::Clear() {
+  added_.clear();
+  hashes_.clear();
+  std::fill(slots_.begin(), slots_.end(), 0);
+  recent_.fill(Recent{});
+  if (!chunks_.empty()) {
+    // The last chunk is the one chunkSize_ describes.
+    std::swap(chunks_.front(), chunks_.back());
+    chunks_.resize(1);
+    chunkRoom_ = chunkSize_;
+  }
+}
+
 std::u16string_view StringPool::Store(std::u16string_view value) {
   constexpr size_t kChunk = 1 << 16;
   if (value.empty()) return {};

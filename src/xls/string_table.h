@@ -89,6 +89,8 @@ class StringPool {
     return recent.index;
   }
   std::span<const std::u16string_view> Added() const { return added_; }
+  // No texts added; the storage stays.
+  void Clear();
 
  private:
   static constexpr size_t kShortText = 3;  // characters; with the length they fill 50 bits
