@@ -6,9 +6,11 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -205,13 +207,35 @@ constexpr size_t kTempSuffix = 6;
   Raise(kRefused, what + ": " + std::strerror(err));
 }
 
-void WriteAll(int fd, const uint8_t* p, size_t n) {
-  while (n) {
-    ssize_t w = ::write(fd, p, n);
+// A file's bytes as pieces written one after another (see xls::CfbImage).
+using Pieces = std::span<const std::span<const uint8_t>>;
+
+void WriteAll(int fd, Pieces pieces) {
+  size_t next = 0, done = 0;  // the piece being written, and how much of it is
+  for (;;) {
+    while (next < pieces.size() && done == pieces[next].size()) {
+      ++next;
+      done = 0;
+    }
+    if (next == pieces.size()) return;
+    std::array<iovec, 64> iov;
+    size_t n = 0;
+    for (size_t k = next; k < pieces.size() && n < iov.size(); ++k) {
+      const size_t from = k == next ? done : 0;
+      iov[n++] = {const_cast<uint8_t*>(pieces[k].data() + from), pieces[k].size() - from};
+    }
+    ssize_t w = ::writev(fd, iov.data(), static_cast<int>(n));
     if (w < 0 && errno == EINTR) continue;
     if (w <= 0) SaveFailed("cannot write the workbook", w < 0 ? errno : ENOSPC);
-    p += w;
-    n -= static_cast<size_t>(w);
+    for (auto left = static_cast<size_t>(w); left;) {
+      const size_t step = std::min(left, pieces[next].size() - done);
+      left -= step;
+      done += step;
+      if (done == pieces[next].size()) {
+        ++next;
+        done = 0;
+      }
+    }
   }
 }
 
@@ -228,8 +252,8 @@ mode_t NewFileMode() {
 
 // The workbook's bytes handed to the file, with the mode a new file gets,
 // and the disk set to work on them, so that the flush finds most of it done.
-void Fill(int fd, const std::vector<uint8_t>& bytes) {
-  WriteAll(fd, bytes.data(), bytes.size());
+void Fill(int fd, Pieces bytes) {
+  WriteAll(fd, bytes);
   if (::fchmod(fd, NewFileMode()) != 0) Raise(kRefused, std::string("cannot set file mode: ") + std::strerror(errno));
   ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);  // only a hint: the flush is fdatasync's
 }
@@ -256,11 +280,14 @@ void RemoveIfLeft(const std::string& path) {
 }
 
 // What the saves of one host share: the folders whose leftovers are known,
-// and those renamed into since their last flush.
+// those renamed into since their last flush, and the buffers a workbook file
+// is built in (handed to the file before the next save builds in them).
 struct SaveFolders {
   // Per folder the ".NAME.XLS.XXXXXX" files of earlier versions, by NAME.XLS.
   std::map<std::string, std::multimap<std::string, std::string>> legacy;
   std::set<std::string> unflushed;
+  std::vector<uint8_t> stream;
+  xls::CfbImage image;
 };
 
 // Each save holds a lock on its temporary file, so a temporary file that
@@ -292,7 +319,7 @@ void RemoveLeftovers(SaveFolders& folders, const std::string& folder, const std:
 // The filled, locked file given a temporary name; unnamed until then where
 // the file system allows (O_TMPFILE), so that a crash while writing leaves
 // nothing. False when it cannot be named that way.
-bool WriteUnnamed(const std::string& folder, const std::vector<uint8_t>& bytes, Fd& fd, std::string& temp) {
+bool WriteUnnamed(const std::string& folder, Pieces bytes, Fd& fd, std::string& temp) {
   fd.reset(::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
   if (fd.get() < 0) {
     if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) return false;
@@ -312,7 +339,7 @@ bool WriteUnnamed(const std::string& folder, const std::vector<uint8_t>& bytes, 
 }
 
 // The fallback: a named temporary file, locked at once, then filled.
-void WriteNamed(const std::string& folder, const std::vector<uint8_t>& bytes, Fd& fd, std::string& temp) {
+void WriteNamed(const std::string& folder, Pieces bytes, Fd& fd, std::string& temp) {
   for (;;) {
     temp = folder + "/" + kTempPrefix + std::string(kTempSuffix, 'X');
     fd.reset(::mkostemp(temp.data(), O_CLOEXEC));
@@ -343,7 +370,7 @@ void FlushFolder(const std::string& folder) {
 // crash at most a locked temporary file that the next save there removes.
 class XlsPendingSave : public PendingSave {
  public:
-  XlsPendingSave(std::shared_ptr<SaveFolders> folders, const std::string& target, const std::vector<uint8_t>& bytes)
+  XlsPendingSave(std::shared_ptr<SaveFolders> folders, const std::string& target, Pieces bytes)
       : folders_(std::move(folders)), target_(target) {
     std::filesystem::path p(target);
     folder_ = p.has_parent_path() ? p.parent_path().string() : std::string(".");
@@ -478,14 +505,15 @@ class XlsWorkbook : public Workbook {
     } else if (IsTemplatePlace(target)) {
       Raise(kRefused, "the template is never written");
     }
-    std::vector<uint8_t>& bytes = bytes_;
-    if (!book.Changed()) {
-      bytes = file_->fileBytes;
-    } else {
+    const std::span<const uint8_t> unchanged = file_->fileBytes;
+    Pieces bytes(&unchanged, 1);
+    if (book.Changed()) {
       try {
-        xls::CompoundFile out = file_->container;
-        out.root.children[file_->workbookChild].data = book.Serialize();
-        bytes = xls::WriteCompoundFile(out);
+        SaveFolders& built = *folders_;
+        book.Serialize(built.stream);
+        const xls::CfbEntry& workbook = file_->container.root.children[file_->workbookChild];
+        xls::WriteCompoundFile(file_->container, built.image, &workbook, built.stream);
+        bytes = built.image.pieces;
       } catch (const RuntimeError&) {
         throw;
       } catch (const std::exception& e) {
@@ -510,7 +538,6 @@ class XlsWorkbook : public Workbook {
   std::shared_ptr<SaveFolders> folders_;
   std::shared_ptr<BookShelf> shelf_;
   xls::Book book_;
-  std::vector<uint8_t> bytes_;
   bool closed_ = false;
 };
 

@@ -200,7 +200,16 @@ void Book::WriteRow(int sheet, int row, std::span<const RowCell> cells) {
 }
 
 std::vector<uint8_t> Book::Serialize() const {
-  if (!changed_) return t_->bytes;
+  std::vector<uint8_t> out;
+  Serialize(out);
+  return out;
+}
+
+void Book::Serialize(std::vector<uint8_t>& out) const {
+  if (!changed_) {
+    out.assign(t_->bytes.begin(), t_->bytes.end());
+    return;
+  }
   StreamEdits e;
   e.window1 = window1_;
   e.hsState = hsState_;
@@ -208,7 +217,8 @@ std::vector<uint8_t> Book::Serialize() const {
   e.cells = cells_;
   if (t_->Biff5()) {
     e.labels = {labelBytes_, labelOffsets_};
-    return SerializeWorkbookStream(*t_, e);
+    SerializeWorkbookStream(*t_, e, out);
+    return;
   }
   e.newStrings = strings_.Added();
   e.stringsChanged = !e.newStrings.empty() || totalDelta_ != 0;
@@ -218,7 +228,7 @@ std::vector<uint8_t> Book::Serialize() const {
   e.addCellXf = t_->addsCellXf && std::any_of(cells_.begin(), cells_.end(), [](const auto& sc) {
     return sc && sc->usesDefaultXf;
   });
-  return SerializeWorkbookStream(*t_, e);
+  SerializeWorkbookStream(*t_, e, out);
 }
 
 }  // namespace skov::xls

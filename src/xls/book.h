@@ -54,6 +54,8 @@ class Book {
   // Whether the stream would differ from the template's.
   bool Changed() const { return changed_; }
   std::vector<uint8_t> Serialize() const;
+  // The same into `out`, replacing what it held; its capacity is kept for the next save.
+  void Serialize(std::vector<uint8_t>& out) const;
 
  private:
   size_t Worksheet(int sheet) const;  // index into Template::sheets

@@ -340,6 +340,7 @@ class Reader {
 
 struct Placed {
   const CfbEntry* entry;
+  std::span<const uint8_t> data;  // streams only
   uint32_t left = kNoStream, right = kNoStream, child = kNoStream;
   uint8_t colour = 1;  // 0 red, 1 black
   uint32_t start = kEndOfChain;
@@ -348,19 +349,26 @@ struct Placed {
 
 size_t Ceil(uint64_t n, uint64_t d) { return size_t((n + d - 1) / d); }
 
+// Zeros for the padding of a large stream's last sector.
+constexpr uint8_t kZeroSector[4096] = {};
+
 class Writer {
  public:
-  explicit Writer(const CompoundFile& file)
-      : file_(file), major_(file.majorVersion == 4 ? 4 : 3), ss_(major_ == 4 ? 4096 : 512) {}
+  Writer(const CompoundFile& file, const CfbEntry* replaced, std::span<const uint8_t> data)
+      : file_(file),
+        replaced_(replaced),
+        replacedData_(data),
+        major_(file.majorVersion == 4 ? 4 : 3),
+        ss_(major_ == 4 ? 4096 : 512) {}
 
-  std::vector<uint8_t> Write() {
+  void Write(CfbImage& image) {
     const CfbEntry& root = file_.root;
     if (root.type != CfbType::Root) throw CfbError("compound file tree: top entry is not the root");
     CheckName(root);
-    entries_.push_back(Placed{&root});
+    entries_.push_back(Placed{&root, {}});
     PlaceChildren(0, 0);
     LayOut();
-    return Emit();
+    Emit(image);
   }
 
  private:
@@ -388,7 +396,7 @@ class Writer {
       if (CompareNames(sorted[i - 1]->name, sorted[i]->name) == 0)
         throw CfbError("compound file tree: two siblings with one name");
     const uint32_t first = uint32_t(entries_.size());
-    for (const CfbEntry* c : sorted) entries_.push_back(Placed{c});
+    for (const CfbEntry* c : sorted) entries_.push_back(Placed{c, c == replaced_ ? replacedData_ : c->data});
     // A tree built by halving has all its empty links on the last two levels;
     // its nodes on the deepest level, when that level is incomplete, are red.
     int height = 0;
@@ -415,7 +423,7 @@ class Writer {
     uint64_t bigSectors = 0;
     for (Placed& p : entries_) {
       if (p.entry->type != CfbType::Stream) continue;
-      p.size = p.entry->data.size();
+      p.size = p.data.size();
       if (major_ == 3 && p.size > 0x7FFFFFFF) throw CfbError("compound file tree: stream too large");
       if (p.size == 0) continue;
       if (p.size < kMiniCutoff) {
@@ -443,7 +451,6 @@ class Writer {
     if (data + fat + difat > kMaxRegSect) throw CfbError("compound file tree: too large");
     fatSectors_ = uint32_t(fat);
     difatSectors_ = uint32_t(difat);
-    total_ = uint32_t(data + fat + difat);
     // Order: FAT, DIFAT, directory, mini FAT, mini stream, large streams.
     uint32_t next = fatSectors_ + difatSectors_;
     dirStart_ = next;
@@ -453,6 +460,7 @@ class Writer {
     entries_[0].start = miniStreamSectors_ ? next : kEndOfChain;
     entries_[0].size = uint64_t(miniSectors_) * kMiniSectorSize;
     next += miniStreamSectors_;
+    madeSectors_ = next;
     for (Placed& p : entries_) {
       if (p.entry->type != CfbType::Stream || p.size < kMiniCutoff) continue;
       p.start = next;
@@ -460,9 +468,14 @@ class Writer {
     }
   }
 
-  std::vector<uint8_t> Emit() {
-    std::vector<uint8_t> out;
-    out.resize((size_t(total_) + 1) * ss_);  // zeroed: padding needs no writes
+  // Everything but the large streams goes into `made`, the sectors before
+  // the streams'; the streams' data and padding are only referenced.
+  void Emit(CfbImage& image) {
+    std::vector<uint8_t>& out = image.made;
+    out.clear();
+    out.resize((size_t(madeSectors_) + 1) * ss_);  // zeroed: padding needs no writes
+    image.pieces.clear();
+    image.pieces.push_back(out);
     uint8_t* h = out.data();
     std::memcpy(h, kSignature, 8);
     Put16(h + 0x18, 0x3E);
@@ -512,10 +525,12 @@ class Writer {
       if (p.size < kMiniCutoff) {
         const uint32_t n = uint32_t(Ceil(p.size, kMiniSectorSize));
         for (uint32_t i = 0; i < n; ++i) Put32(miniFat + 4 * size_t(p.start + i), i + 1 < n ? p.start + i + 1 : kEndOfChain);
-        std::memcpy(mini + size_t(p.start) * kMiniSectorSize, p.entry->data.data(), size_t(p.size));
+        std::memcpy(mini + size_t(p.start) * kMiniSectorSize, p.data.data(), size_t(p.size));
       } else {
         chain(p.start, uint32_t(Ceil(p.size, ss_)));
-        std::memcpy(sector(p.start), p.entry->data.data(), size_t(p.size));
+        // Laid out in directory order, one after another: so are the pieces.
+        image.pieces.push_back(p.data);
+        if (const size_t tail = size_t(p.size % ss_)) image.pieces.push_back({kZeroSector, ss_ - tail});
       }
     }
     // Directory; free entries are zero but for their three links.
@@ -546,15 +561,16 @@ class Writer {
       Put32(e + 0x74, hasData ? p.start : 0);
       Put64(e + 0x78, hasData ? p.size : 0);
     }
-    return out;
   }
 
   const CompoundFile& file_;
+  const CfbEntry* replaced_;
+  std::span<const uint8_t> replacedData_;
   uint16_t major_;
   uint32_t ss_;
   std::vector<Placed> entries_;
   uint32_t miniSectors_ = 0, dirSectors_ = 0, miniFatSectors_ = 0, miniStreamSectors_ = 0;
-  uint32_t fatSectors_ = 0, difatSectors_ = 0, total_ = 0;
+  uint32_t fatSectors_ = 0, difatSectors_ = 0, madeSectors_ = 0;
   uint32_t dirStart_ = 0, miniFatStart_ = kEndOfChain;
 };
 
@@ -571,7 +587,25 @@ int CompareNames(std::u16string_view a, std::u16string_view b) {
 
 CompoundFile ReadCompoundFile(std::span<const uint8_t> bytes) { return Reader(bytes).Read(); }
 
-std::vector<uint8_t> WriteCompoundFile(const CompoundFile& file) { return Writer(file).Write(); }
+size_t CfbImage::Size() const {
+  size_t n = 0;
+  for (std::span<const uint8_t> p : pieces) n += p.size();
+  return n;
+}
+
+void WriteCompoundFile(const CompoundFile& file, CfbImage& image, const CfbEntry* replaced,
+                       std::span<const uint8_t> data) {
+  Writer(file, replaced, data).Write(image);
+}
+
+std::vector<uint8_t> WriteCompoundFile(const CompoundFile& file) {
+  CfbImage image;
+  WriteCompoundFile(file, image);
+  std::vector<uint8_t> out;
+  out.reserve(image.Size());
+  for (std::span<const uint8_t> p : image.pieces) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
 
 CfbEntry* FindChild(CfbEntry& storage, std::u16string_view name) {
   for (CfbEntry& c : storage.children)

@@ -47,6 +47,21 @@ CompoundFile ReadCompoundFile(std::span<const uint8_t> bytes);
 // names, CLSIDs, state bits and times.
 std::vector<uint8_t> WriteCompoundFile(const CompoundFile& file);
 
+// The same container as pieces to be written one after another: what the
+// writer makes (header, FAT, directory, mini stream) in `made`, then each
+// large stream's data where it lies and its last sector's padding. Kept from
+// one write to the next, so that a writer in a loop allocates nothing.
+struct CfbImage {
+  std::vector<uint8_t> made;
+  std::vector<std::span<const uint8_t>> pieces;  // valid while `made` and the streams' data are
+  size_t Size() const;
+};
+
+// `file` written into `image`; when `replaced` (an entry of `file`) is given,
+// its data is `data` instead of its own, and is not copied either.
+void WriteCompoundFile(const CompoundFile& file, CfbImage& image, const CfbEntry* replaced = nullptr,
+                       std::span<const uint8_t> data = {});
+
 // The direct child of `storage` with this name (compared as the format does:
 // case-insensitively), or nullptr.
 CfbEntry* FindChild(CfbEntry& storage, std::u16string_view name);

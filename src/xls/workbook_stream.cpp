@@ -259,8 +259,8 @@ std::shared_ptr<const Template> ParseWorkbookStream(std::vector<uint8_t> stream)
   return t;
 }
 
-std::vector<uint8_t> SerializeWorkbookStream(const Template& t, const StreamEdits& e) {
-  std::vector<uint8_t> out;
+void SerializeWorkbookStream(const Template& t, const StreamEdits& e, std::vector<uint8_t>& out) {
+  out.clear();
   size_t extra = 0;
   for (std::u16string_view str : e.newStrings) extra += 3 + 2 * str.size();
   for (const auto& sc : e.cells) {
@@ -289,7 +289,6 @@ std::vector<uint8_t> SerializeWorkbookStream(const Template& t, const StreamEdit
   for (size_t k = 0; k < t.sheets.size(); ++k) {
     Put32(&out[boundSheetAt[k] + 4 + boundsheet::kPos], static_cast<uint32_t>(sheetAt[k]));
   }
-  return out;
 }
 
 }  // namespace skov::xls

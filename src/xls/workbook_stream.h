@@ -86,6 +86,7 @@ struct StreamEdits {
   NewLabels labels;  // BIFF5: the texts of new cells
 };
 
-std::vector<uint8_t> SerializeWorkbookStream(const Template& t, const StreamEdits& edits);
+// The stream into `out`, replacing what it held.
+void SerializeWorkbookStream(const Template& t, const StreamEdits& edits, std::vector<uint8_t>& out);
 
 }  // namespace skov::xls
