@@ -5,6 +5,7 @@
 #include <memory>
 #include <span>
 
+#include "strings/cell_text.h"
 #include "strings/text.h"
 
 namespace skov {
@@ -43,10 +44,6 @@ class Workbook {
   virtual void ShowSheet(int sheet) = 0;
   // The cell holds exactly this string, as text.
   virtual void WriteCell(int sheet, int row, int column, TextView value) = 0;
-  struct CellText {
-    int column;
-    TextView value;
-  };
   // The cells of one row, written in this order exactly as by WriteCell one
   // after another (a later write to a column wins; a failing write raises
   // with the writes before it done). A device row is one call, not fifty.

@@ -467,10 +467,7 @@ class XlsWorkbook : public Workbook {
     Engine(book_, [&] { Open().WriteCell(sheet, row, column, value); });
   }
   void WriteRow(int sheet, int row, std::span<const CellText> cells) override {
-    static thread_local std::vector<xls::RowCell> row_cells;  // kept for the run
-    row_cells.clear();
-    for (const CellText& c : cells) row_cells.push_back({c.column, c.value});
-    Engine(book_, [&] { Open().WriteRow(sheet, row, row_cells); });
+    Engine(book_, [&] { Open().WriteRow(sheet, row, cells); });
   }
 
   void SaveAs(const Text& path) override {

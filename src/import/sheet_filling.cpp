@@ -70,7 +70,7 @@ void DatenzeileSchreiben(ImportContext& ctx) {
   ImportState& s = ctx.state;
   // The row goes to the workbook in one call, in the order the cells would
   // be written one by one. Both buffers are kept for the run.
-  static thread_local std::vector<Workbook::CellText> zeile;
+  static thread_local std::vector<CellText> zeile;
   static thread_local Text geraete;  // the device texts, one after another
   zeile.clear();
   const FeldTabelle& felder = s.DatenFelder;

@@ -158,14 +158,14 @@ void Book::WriteCell(int sheet, int row, int column, std::u16string_view value) 
   changed_ = true;
 }
 
-void Book::WriteRow(int sheet, int row, std::span<const RowCell> cells) {
+void Book::WriteRow(int sheet, int row, std::span<const CellText> cells) {
   if (cells.empty()) return;
   const size_t si = Worksheet(sheet);
   SheetCells& sc = Cells(si);
   // A row with formulas, or a template with two records for one cell, takes
   // the cells one by one: only that path moves anchors and drops shadows.
   if (row < 1 || row > kMaxRow || !RowTakesRun(sc, static_cast<uint16_t>(row - 1))) {
-    for (const RowCell& c : cells) WriteCell(sheet, row, c.column, c.value);
+    for (const CellText& c : cells) WriteCell(sheet, row, c.column, c.value);
     return;
   }
   // The texts are numbered in the order written, as one by one, so the
@@ -173,9 +173,12 @@ void Book::WriteRow(int sheet, int row, std::span<const RowCell> cells) {
   // goes into the row in one pass.
   rowWrites_.clear();
   size_t accepted = 0;
+  const bool biff5 = t_->Biff5();
   for (; accepted < cells.size(); ++accepted) {
-    const RowCell& c = cells[accepted];
-    if (Refusal(row, c.column, c.value)) break;
+    const CellText& c = cells[accepted];
+    // The row is in range; BIFF5 also needs the text's bytes.
+    if (c.column < 1 || c.column > kMaxColumn || c.value.size() > kMaxText) break;
+    if (biff5 && Refusal(row, c.column, c.value)) break;
     const RowWrite w{static_cast<uint16_t>(c.column - 1), StringIndex(c.value)};
     // By column, a later write replacing an earlier one; mostly appended.
     if (rowWrites_.empty() || rowWrites_.back().column < w.column) {

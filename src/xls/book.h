@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "strings/cell_text.h"
 #include "xls/cell_table.h"
 #include "xls/error.h"
 #include "xls/string_table.h"
@@ -16,10 +17,6 @@
 
 namespace skov::xls {
 
-struct RowCell {
-  int column;
-  std::u16string_view value;
-};
 
 // Operations throw xls::Error: Fault::NoSuchWindow or TooFewSheets for a
 // window or worksheet that does not exist, Fault::RefusedWrite for a write
@@ -45,7 +42,7 @@ class Book {
   // The cells of one row, exactly as WriteCell would write them one after
   // another: a later write to a column wins, and a refused write throws with
   // the writes before it done.
-  void WriteRow(int sheet, int row, std::span<const RowCell> cells);
+  void WriteRow(int sheet, int row, std::span<const CellText> cells);
 
   // Back to the template as bound, keeping the storage the edits grew: the
   // next fill of the same template allocates next to nothing.

@@ -595,48 +595,51 @@ int PutTextRow(const Template& t, SheetCells& sc, uint16_t r, std::span<const Ro
   out.reserve(in.size() + 2 * writes.size() + 1);
   int replaced = 0;
   size_t i = 0;
-  // in[i] is written up to column `from`; the rest, from `from` on, is still to place.
-  bool partly = false;
-  uint16_t from = 0;
+  uint16_t from = in.empty() ? 0 : in[0].first;  // the first column of in[i] not placed yet
   auto placeRest = [&] {
-    out.push_back(partly ? SplitPart(in[i], from, in[i].last) : in[i]);
-    ++i;
-    partly = false;
+    out.push_back(from == in[i].first ? in[i] : SplitPart(in[i], from, in[i].last));
+    if (++i < in.size()) from = in[i].first;
   };
-  for (const RowWrite& w : writes) {
-    const uint16_t c = w.column;
+  CellItem written;
+  written.source = CellSource::New;
+  written.type = rec::kLabelSst;
+  for (size_t k = 0; k < writes.size();) {
+    uint16_t c = writes[k].column;
     while (i < in.size() && in[i].last < c) placeRest();
-    CellItem written;
-    written.source = CellSource::New;
     written.first = written.last = c;
-    written.type = rec::kLabelSst;
-    written.isst = w.isst;
-    const uint16_t lo = i < in.size() ? (partly ? from : in[i].first) : 0;
-    if (i == in.size() || lo > c) {
+    written.isst = writes[k].isst;
+    if (i == in.size() || from > c) {
       written.xf = NewCellXf(t, sc, rowItem, c);
       GrowDimensions(sc, r, c);
       out.push_back(written);
+      ++k;
       continue;
     }
     const CellItem& old = in[i];
-    written.xf = ItemXf(t, old, c);
-    if (old.type == rec::kMulBlank || old.type == rec::kMulRk) {
-      // Split left to right: the part before the cell, the cell, and the rest later.
-      if (lo < c) out.push_back(SplitPart(old, lo, c - 1));
-      out.push_back(written);
-      if (c == old.last) {
-        ++i;
-        partly = false;
-      } else {
-        partly = true;
-        from = static_cast<uint16_t>(c + 1);
-      }
-    } else {
+    if (old.type != rec::kMulBlank && old.type != rec::kMulRk) {
+      written.xf = ItemXf(t, old, c);
       replaced += old.type == rec::kLabelSst;
       out.push_back(written);
-      ++i;
-      partly = false;
+      ++k;
+      if (++i < in.size()) from = in[i].first;
+      continue;
     }
+    // A MULBLANK or MULRK, split left to right: the part before the cell,
+    // then the cell and any that follow it without a gap, the rest later.
+    if (from < c) out.push_back(SplitPart(old, from, c - 1));
+    const size_t width = old.type == rec::kMulBlank ? mul::kBlankItem : mul::kRkItem;
+    const uint8_t* xfs = t.bytes.data() + old.pos + 4 + mul::kItems;
+    const uint16_t base = old.source == CellSource::MulPart ? old.origFirst : old.first;
+    for (;;) {
+      written.xf = Get16(xfs + width * (c - base));
+      out.push_back(written);
+      from = static_cast<uint16_t>(c + 1);
+      if (++k == writes.size() || writes[k].column != from || from > old.last) break;
+      c = from;
+      written.first = written.last = c;
+      written.isst = writes[k].isst;
+    }
+    if (from > old.last && ++i < in.size()) from = in[i].first;
   }
   while (i < in.size()) placeRest();
   std::swap(rowItem.cells, out);

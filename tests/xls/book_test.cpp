@@ -207,7 +207,7 @@ TEST(BookWrite, ARowInOneCallEqualsItsCellsOneByOneAlsoAfterAReset) {
   struct Case {
     const char* what;
     int row;  // 0: rows 1 to 3, over every kind of template cell
-    std::vector<RowCell> cells;
+    std::vector<CellText> cells;
   };
   auto casesOfFill = [](int fill, std::vector<std::u16string>& texts) {
     texts = {u"AI", u"", u"M01-Pumpe " + std::u16string(1, u'a' + fill), u"neu" + std::u16string(fill, u'+'),
@@ -240,7 +240,7 @@ TEST(BookWrite, ARowInOneCallEqualsItsCellsOneByOneAlsoAfterAReset) {
         for (int row = c.row ? c.row : 1; row <= (c.row ? c.row : 3); ++row) {
           const int a = FaultOf([&] { inOne.WriteRow(1, row, c.cells); });
           const int b = FaultOf([&] {
-            for (const RowCell& cell : c.cells) oneByOne.WriteCell(1, row, cell.column, cell.value);
+            for (const CellText& cell : c.cells) oneByOne.WriteCell(1, row, cell.column, cell.value);
           });
           EXPECT_EQ(a, b);
         }
