@@ -36,6 +36,7 @@ namespace {
 
 constexpr int kMaxNumber = 511;
 constexpr size_t kChunk = size_t{1} << 16;
+static_assert(kChunk <= RuntimeFiles::kMaxLineBytes, "a line within one chunk is never too long");
 
 // The runtime's number for a failed open or stat.
 int OpenErrorNumber(int err) {
@@ -187,6 +188,17 @@ std::string_view RuntimeFiles::LineBytes(int number) {
   if (f.mode != OpenMode::Input) Raise(kBadFileMode, "not open for input");
   if (!Refill(f)) Raise(kInputPastEndOfFile);
   const char end = f.lfLines ? '\n' : '\r';
+  // A line that ends inside the chunk, its LF included, is handed out where
+  // it lies: nothing refills the chunk before the next read.
+  const char* from = f.chunk.data() + f.pos;
+  if (const char* stop = static_cast<const char*>(std::memchr(from, end, f.end - f.pos))) {
+    size_t next = f.pos + static_cast<size_t>(stop - from) + 1;
+    if (!f.lfLines && next < f.end && f.chunk[next] == '\n') ++next;
+    if (next < f.end) {
+      f.pos = next;
+      return std::string_view(from, static_cast<size_t>(stop - from));
+    }
+  }
   std::string& raw = raw_;
   raw.clear();
   bool ended = false;

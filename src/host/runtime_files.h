@@ -47,7 +47,7 @@ class RuntimeFiles {
 
   Text LineInput(int number);
   // LineInput's line as the file holds it (Windows-1252), valid until the
-  // next call on this object.
+  // next read or close on this object (Eof leaves it valid).
   std::string_view LineBytes(int number);
   bool Eof(int number) const;
 

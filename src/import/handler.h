@@ -57,7 +57,7 @@ void Protokoll(ImportContext& ctx, const Text& meldung, const Text& detail = {})
 
 // Protokoll(meldung, zeile) for a line just read: its bytes as the file
 // held them go into the log unchanged.
-void ProtokollZeile(ImportContext& ctx, const Text& meldung, const Text& zeile, std::string_view bytes);
+void ProtokollZeile(ImportContext& ctx, TextView meldung, const Text& zeile, std::string_view bytes);
 
 // A log or list file that could not be written (error number): told to the
 // user once per file, and kept in the run summary.

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cassert>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -19,32 +20,43 @@ namespace skov {
 
 constexpr int kFeldSlots = 200;  // usable slots 1..200; slot 0 unused
 
-// Slots 0..200; any other index raises error 9.
+// A line's fields in slots 0..200 (slot 0 unused); any other index raises
+// error 9. The slots are parts of the table's own copy of the line, so they
+// stay valid until the table takes its next line, and taking one is a
+// single copy instead of one per field.
 class FeldTabelle {
  public:
-  Text& operator[](int slot) {
+  TextView operator[](int slot) const {
     if (slot < 0 || slot > kFeldSlots) OutOfRange(slot);
-    if (slot >= handedOut_) handedOut_ = slot + 1;
-    return slots_[static_cast<size_t>(slot)];
+    const Teil& teil = slots_[static_cast<size_t>(slot)];
+    return TextView(text_.data() + teil.start, teil.length);
   }
-  const Text& operator[](int slot) const {
+  // A new line: `text` copied into the table, every slot empty.
+  void Load(TextView text) {
+    text_.assign(text);
+    std::fill_n(slots_.begin(), set_, Teil{});
+    set_ = 0;
+  }
+  // The slot as `length` characters of the loaded text from `start` on.
+  void Set(int slot, size_t start, size_t length) {
     if (slot < 0 || slot > kFeldSlots) OutOfRange(slot);
-    return slots_[static_cast<size_t>(slot)];
+    assert(start + length <= text_.size());
+    slots_[static_cast<size_t>(slot)] = {static_cast<uint32_t>(start), static_cast<uint32_t>(length)};
+    set_ = std::max(set_, slot + 1);
   }
-  void Clear() { ClearFrom(0); }
-  // Slots from `slot` on emptied; their storage is kept.
-  void ClearFrom(int slot) {
-    slot = std::max(slot, 0);
-    for (int k = slot; k < handedOut_; ++k) slots_[static_cast<size_t>(k)].clear();
-    handedOut_ = std::min(handedOut_, slot);
-  }
+  void Clear() { Load(TextView()); }
 
  private:
+  struct Teil {
+    uint32_t start = 0;
+    uint32_t length = 0;
+  };
   [[noreturn]] static void OutOfRange(int slot);
-  std::array<Text, kFeldSlots + 1> slots_;
-  // Slots past this were never open to writing since they were last emptied:
-  // a line of 60 fields leaves 140 slots that need no clearing.
-  int handedOut_ = 0;
+  Text text_;
+  std::array<Teil, kFeldSlots + 1> slots_{};
+  // Slots past this were not set since the last line was loaded: a line of
+  // 60 fields leaves 140 slots that need no clearing.
+  int set_ = 0;
 };
 
 // Header slots of the keys a data row is written from, worked out once per

@@ -86,7 +86,7 @@ void LogSchreiben(ImportContext& ctx, const Text& text1, const Text& text2, cons
   Zeile(ctx, text1, &text2, {}, text3);
 }
 
-void ProtokollZeile(ImportContext& ctx, const Text& meldung, const Text& zeile, std::string_view bytes) {
+void ProtokollZeile(ImportContext& ctx, TextView meldung, const Text& zeile, std::string_view bytes) {
   ctx.state.Meldung = meldung;
   ctx.state.MeldungDetail = zeile;
   Zeile(ctx, ctx.state.Meldung, nullptr, bytes, Text());

@@ -21,13 +21,18 @@ Text TranslateChars(TextView text, TextView from, TextView to, bool caseSensitiv
 // The text before its first NUL. Error 6 when that NUL lies past 32767.
 Text TrimNull(TextView text);
 
+// Where the fields of `text` end when it is split at `split`: the position
+// of each split character, then text.size(); k split characters give k + 1
+// ends, and field i runs from the end before it (plus one) to ends[i].
+void FieldEnds(TextView text, char16_t split, std::vector<uint32_t>& ends);
+
 // All fields of a line at once, exactly as GetField(line, 1..k+1) gives them
 // for a line with k split characters; one pass instead of one per field.
-// Raises the errors GetField raises on the way to the line's end. The fields
-// are views into `line`, or into `scratch` where the setting maps characters
-// onto the split character; valid while both live.
+// Raises the errors GetField raises on the way to the line's end. Returns
+// the text the fields lie in: `line`, or `scratch` where the setting maps
+// characters onto the split character; `ends` as FieldEnds gives them.
+TextView SplitFieldEnds(TextView line, TextView separators, Text& scratch, std::vector<uint32_t>& ends);
+// The same fields as views into the returned text; valid while it lives.
 std::vector<TextView> SplitFieldViews(TextView line, TextView separators, Text& scratch);
-// The same into `fields`, reusing its storage.
-void SplitFieldViews(TextView line, TextView separators, Text& scratch, std::vector<TextView>& fields);
 
 }  // namespace skov

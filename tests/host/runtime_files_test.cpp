@@ -49,6 +49,27 @@ TEST(RuntimeFiles, LineEnds) {
   for (const auto& c : cases) EXPECT_EQ(AllLines(c.bytes), c.lines) << c.bytes;
 }
 
+// A line's bytes stay as read until the next read, an end-of-file test in
+// between (the header line is logged after one): lines ending on and
+// around the end of a read chunk, with every kind of line end.
+TEST(RuntimeFiles, LineBytesOutliveTheEndOfFileTest) {
+  TempDir dir;
+  for (const std::string end : {"\r\n", "\r", "\n"}) {
+    for (size_t length = 65526; length <= 65536; ++length) {
+      const std::string first(length, 'a'), second = "bc\xE4";
+      WriteFile(dir / "c.txt", first + end + second + end + "d");
+      RuntimeFiles files;
+      files.Open(FromUtf8(dir / "c.txt"), OpenMode::Input, 1, true);
+      for (const std::string& want : {first, second, std::string("d")}) {
+        const std::string_view got = files.LineBytes(1);
+        files.Eof(1);
+        ASSERT_EQ(got, want) << length << " " << (end == "\n" ? "LF" : end == "\r" ? "CR" : "CR LF");
+      }
+      EXPECT_TRUE(files.Eof(1));
+    }
+  }
+}
+
 TEST(RuntimeFiles, OverlongLineIsNotReadIntoMemory) {
   TempDir dir;
   WriteFile(dir / "l.txt", "HEADER\r\n" + std::string(RuntimeFiles::kMaxLineBytes + 1, 'x') + "\r\nnext\r\n");

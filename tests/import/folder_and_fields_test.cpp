@@ -1,8 +1,8 @@
 // Folder mode, the cell map, and how lines become field values.
 #include <algorithm>
-#include <utility>
 
 #include "run_fixture.h"
+#include "support/error_of.h"
 
 namespace skov::testing {
 namespace {
@@ -150,22 +150,27 @@ TEST_F(Fields, NoValueOfAnEarlierLineSurvives) {
   EXPECT_TRUE(LogHas("S.LOG", "Leere Datenzeile uebersprungen."));
 }
 
-// Clearing skips the slots nobody could have written since the last clear:
-// a slot written directly, past every line's fields, must still go.
-TEST(FeldTabelle, ClearingReachesEverySlotWrittenSinceTheLastClear) {
+// Clearing skips the slots no line set since the last one was loaded: a
+// slot set past every other line's fields must still go with the next line.
+TEST(FeldTabelle, LoadingALineEmptiesEverySlotSetSinceTheLastLine) {
   FeldTabelle table;
-  table[150] = u"spaet";
-  table[3] = u"frueh";
-  table.ClearFrom(10);
-  EXPECT_EQ(std::as_const(table)[150], u"");
-  EXPECT_EQ(std::as_const(table)[3], u"frueh");
-  table[200] = u"letzter";
-  table.ClearFrom(2);
-  EXPECT_EQ(std::as_const(table)[3], u"");
-  EXPECT_EQ(std::as_const(table)[200], u"");
-  table[7] = u"x";
+  table.Load(u"frueh;spaet");
+  table.Set(150, 6, 5);
+  table.Set(3, 0, 5);
+  EXPECT_EQ(table[150], u"spaet");
+  EXPECT_EQ(table[3], u"frueh");
+  table.Load(u"neu");
+  table.Set(2, 0, 3);
+  EXPECT_EQ(table[150], u"");
+  EXPECT_EQ(table[3], u"");
+  EXPECT_EQ(table[2], u"neu");
+  table.Set(200, 1, 2);
+  EXPECT_EQ(table[200], u"eu");
   table.Clear();
-  EXPECT_EQ(std::as_const(table)[7], u"");
+  EXPECT_EQ(table[200], u"");
+  EXPECT_EQ(table[2], u"");
+  EXPECT_EQ(ErrorOf([&] { table.Set(201, 0, 0); }), 9);
+  EXPECT_EQ(ErrorOf([&] { table[-1]; }), 9);
 }
 
 TEST_F(Fields, EachRunOfBlankLinesIsLoggedOnce) {

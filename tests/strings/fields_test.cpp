@@ -109,5 +109,26 @@ TEST(SplitFieldViews, AgreesWithGetField) {
   EXPECT_EQ(ErrorOf([&] { SplitFieldViews(Text(32767, u'a'), u";", scratch); }), 6);
 }
 
+// Lines are searched a block of characters at a time: the split character
+// at every position of one to three blocks, once and with a second one,
+// among units that share a byte with it.
+TEST(SplitFieldViews, SplitCharacterAtEveryPositionOfABlock) {
+  const char16_t nearMisses[] = {u'\u013B', u'\u3B00', u'\u3B3B', u'a', u'\uFF3B'};
+  Text scratch;
+  for (size_t length = 1; length <= 40; ++length) {
+    for (size_t first = 0; first < length; ++first) {
+      for (size_t second : {first, (first + 17) % length, length - 1}) {
+        Text line;
+        for (size_t i = 0; i < length; ++i) line.push_back(nearMisses[i % 5]);
+        line[first] = line[second] = u';';
+        const std::vector<TextView> fields = SplitFieldViews(line, u";", scratch);
+        ASSERT_EQ(fields.size(), first == second ? 2u : 3u) << length << " " << first << " " << second;
+        for (size_t n = 1; n <= fields.size(); ++n)
+          ASSERT_EQ(fields[n - 1], GetField(line, static_cast<int16_t>(n), u";")) << length << " " << first << " " << n;
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace skov

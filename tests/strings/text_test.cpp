@@ -19,18 +19,21 @@ TEST(Cp1252, EveryByteDecodesAndEncodesBack) {
   EXPECT_EQ(ToCp1252(decoded), all);
 }
 
-// Decoding into a kept buffer, eight bytes at a time where they are ASCII:
-// every byte at every position of a block, and buffers that shrink.
+// Decoding into a kept buffer, a block of bytes at a time: every byte at
+// every position of the first two blocks and of the rest after them, and
+// buffers that shrink.
 TEST(Cp1252, AssignDecodesEveryByteAtEveryOffset) {
   Text out = u"a longer text that is left over from the line before";
   for (int b = 0; b < 256; ++b) {
-    for (size_t at = 0; at < 19; ++at) {
-      std::string bytes(at, 'x');
-      bytes.push_back(static_cast<char>(b));
-      bytes.append(at % 7, 'y');
-      AssignCp1252(out, bytes);
-      Text want = Text(at, u'x') + FromCp1252(std::string(1, static_cast<char>(b))) + Text(at % 7, u'y');
-      ASSERT_EQ(out, want) << b << " at " << at;
+    const Text one = FromCp1252(std::string(1, static_cast<char>(b)));
+    for (size_t at = 0; at < 35; ++at) {
+      for (size_t after : {0, 1, 7, 17}) {
+        std::string bytes(at, '\xE4');
+        bytes.push_back(static_cast<char>(b));
+        bytes.append(after, '\x9F');
+        AssignCp1252(out, bytes);
+        ASSERT_EQ(out, Text(at, u'\u00E4') + one + Text(after, u'\u0178')) << b << " at " << at << " + " << after;
+      }
     }
   }
 }
