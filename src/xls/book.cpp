@@ -18,6 +18,7 @@ constexpr size_t kMaxText = 32767;
 Book::Book(std::shared_ptr<const Template> t) : t_(std::move(t)), strings_(t_->strings) {
   cells_.resize(t_->sheets.size());
   spareCells_.resize(t_->sheets.size());
+  parsedCells_.resize(t_->sheets.size());
   Reset();
 }
 
@@ -110,12 +111,11 @@ void Book::ShowSheet(int sheet) {
 SheetCells& Book::Cells(size_t sheetIndex) {
   std::unique_ptr<SheetCells>& cells = cells_[sheetIndex];
   if (cells) return *cells;
-  if (std::unique_ptr<SheetCells>& spare = spareCells_[sheetIndex]) {
-    BuildCells(*t_, t_->sheets[sheetIndex], *spare);
-    cells = std::move(spare);
-  } else {
-    cells = BuildCells(*t_, t_->sheets[sheetIndex]);
-  }
+  // The table as parsed is kept for the book's later fills.
+  std::unique_ptr<SheetCells>& parsed = parsedCells_[sheetIndex];
+  if (!parsed) parsed = BuildCells(*t_, t_->sheets[sheetIndex]);
+  cells = spareCells_[sheetIndex] ? std::move(spareCells_[sheetIndex]) : std::make_unique<SheetCells>();
+  CopyCells(*parsed, *cells);
   return *cells;
 }
 

@@ -69,6 +69,7 @@ class Book {
   std::vector<uint16_t> window2_;                            // per sheet, WINDOW2 option flags
   std::vector<std::unique_ptr<SheetCells>> cells_;           // per sheet; null while untouched
   std::vector<std::unique_ptr<SheetCells>> spareCells_;      // per sheet: a table of an earlier fill, for reuse
+  std::vector<std::unique_ptr<SheetCells>> parsedCells_;     // per sheet: the table as parsed, once touched
   StringPool strings_;  // refers to t_->strings, which stays put while books move
   // BIFF5: the pool's texts in the code page, text k at [labelOffsets_[k], labelOffsets_[k + 1]).
   std::vector<uint8_t> labelBytes_;

@@ -263,30 +263,6 @@ bool CellColumns(uint16_t type, const uint8_t* body, uint16_t len, uint16_t& fir
 
 std::unique_ptr<SheetCells> BuildCells(const Template& t, const SheetInfo& sh) {
   auto sc = std::make_unique<SheetCells>();
-  BuildCells(t, sh, *sc);
-  return sc;
-}
-
-void BuildCells(const Template& t, const SheetInfo& sh, SheetCells& into) {
-  // Emptied with its storage kept: the rows' cell lists wait for the next rows.
-  for (RowItem& row : into.rows) {
-    row.cells.clear();
-    into.freeCells.push_back(std::move(row.cells));
-  }
-  into.rows.clear();
-  into.rebuilt.clear();
-  into.foreign.clear();
-  into.colInfo.clear();
-  into.dbCells = false;
-  into.dims = -1;
-  into.dimsChanged = false;
-  into.rwMic = into.rwMac = 0;
-  into.colMic = into.colMac = 0;
-  into.defaultHeight = 0x00FF;
-  into.usesDefaultXf = false;
-  into.overlapping = false;
-  into.rowHint = into.cellHint = 0;
-  SheetCells* const sc = &into;
   const uint8_t* s = t.bytes.data();
   const size_t n = sh.records.size();
   int first = -1, last = -1;
@@ -330,7 +306,7 @@ void BuildCells(const Template& t, const SheetInfo& sh, SheetCells& into) {
   }
   if (first < 0) {
     sc->areaBegin = sc->areaEnd = NewTablePosition(sh);
-    return;
+    return sc;
   }
   sc->areaBegin = static_cast<size_t>(first);
   sc->areaEnd = static_cast<size_t>(last) + 1;
@@ -380,6 +356,47 @@ void BuildCells(const Template& t, const SheetInfo& sh, SheetCells& into) {
     for (size_t i = 1; i < row.cells.size(); ++i)
       if (row.cells[i].first <= row.cells[i - 1].last) sc->overlapping = true;
   }
+  return sc;
+}
+
+void CopyCells(const SheetCells& from, SheetCells& to) {
+  while (to.rows.size() > from.rows.size()) {
+    to.rows.back().cells.clear();
+    to.freeCells.push_back(std::move(to.rows.back().cells));
+    to.rows.pop_back();
+  }
+  while (to.rows.size() < from.rows.size()) {
+    to.rows.emplace_back();
+    if (!to.freeCells.empty()) {
+      to.rows.back().cells = std::move(to.freeCells.back());
+      to.freeCells.pop_back();
+    }
+  }
+  for (size_t i = 0; i < from.rows.size(); ++i) {
+    const RowItem& row = from.rows[i];
+    RowItem& into = to.rows[i];
+    into.row = row.row;
+    into.record = row.record;
+    into.templateRecord = row.templateRecord;
+    into.body = row.body;
+    into.cells.assign(row.cells.begin(), row.cells.end());
+  }
+  to.rebuilt.clear();  // a table as parsed has no rebuilt items
+  to.areaBegin = from.areaBegin;
+  to.areaEnd = from.areaEnd;
+  to.foreign.assign(from.foreign.begin(), from.foreign.end());
+  to.dbCells = from.dbCells;
+  to.dims = from.dims;
+  to.dimsChanged = from.dimsChanged;
+  to.rwMic = from.rwMic;
+  to.rwMac = from.rwMac;
+  to.colMic = from.colMic;
+  to.colMac = from.colMac;
+  to.colInfo.assign(from.colInfo.begin(), from.colInfo.end());
+  to.defaultHeight = from.defaultHeight;
+  to.usesDefaultXf = from.usesDefaultXf;
+  to.overlapping = from.overlapping;
+  to.rowHint = to.cellHint = 0;
 }
 
 std::span<const uint8_t> ItemBytes(const Template& t, const CellItem& c) {

@@ -112,8 +112,9 @@ bool IsCellRecord(uint16_t type);
 bool CellColumns(uint16_t type, const uint8_t* body, uint16_t len, uint16_t& first, uint16_t& last);
 
 std::unique_ptr<SheetCells> BuildCells(const Template& t, const SheetInfo& sh);
-// The same into a table used before, keeping its storage.
-void BuildCells(const Template& t, const SheetInfo& sh, SheetCells& into);
+// A table as BuildCells made it, copied into one used before, keeping its
+// storage: cheaper than parsing the sheet's records again.
+void CopyCells(const SheetCells& from, SheetCells& to);
 
 CellItem* FindCell(SheetCells& sc, uint16_t row, uint16_t column);
 // The records of a cell item, header first; empty for a new cell or a part.
