@@ -2,6 +2,8 @@
 #include "xls/string_table.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 
 namespace skov::xls {
 namespace {
@@ -228,33 +230,63 @@ std::u16string_view StringPool::Store(std::u16string_view value) {
 
 namespace {
 
+static_assert(std::endian::native == std::endian::little, "texts are copied as stored, low byte first");
+
+// Whether any character needs two bytes; four at a time.
+bool NeedsHighBytes(std::u16string_view s) {
+  const char16_t* p = s.data();
+  size_t n = s.size();
+  uint64_t any = 0;
+  for (; n >= 4; p += 4, n -= 4) {
+    uint64_t four;
+    std::memcpy(&four, p, sizeof four);
+    any |= four;
+  }
+  for (; n; ++p, --n) any |= *p;
+  return any & 0xFF00FF00FF00FF00ull;
+}
+
+// Characters below U+0100 as one byte each; four at a time.
+void Narrow(uint8_t* out, const char16_t* p, size_t n) {
+  for (; n >= 4; p += 4, n -= 4, out += 4) {
+    uint64_t four;
+    std::memcpy(&four, p, sizeof four);
+    const auto bytes = static_cast<uint32_t>((four & 0xFF) | (four >> 8 & 0xFF00) | (four >> 16 & 0xFF0000) |
+                                             (four >> 24 & 0xFF000000));
+    std::memcpy(out, &bytes, sizeof bytes);
+  }
+  for (; n; --n) *out++ = static_cast<uint8_t>(*p++);
+}
+
 // Strings written into the open record of `w` and, when it is full, into
 // CONTINUE records. A string's header and its first character stay in one
 // record; characters split at a record end are preceded by their high-byte
-// flag again.
+// flag again. Each part grows `out` once.
 void AppendStrings(RecordWriter& w, std::vector<uint8_t>& out, std::span<const std::u16string_view> strings,
                    std::vector<SstStart>& starts) {
   for (std::u16string_view s : strings) {
-    bool high = std::any_of(s.begin(), s.end(), [](char16_t ch) { return ch > 0xFF; });
-    size_t width = high ? 2 : 1;
+    const bool high = NeedsHighBytes(s);
+    const size_t width = high ? 2 : 1;
+    const uint8_t flags = high ? xlstring::kHighByte : 0;
     if (w.Room() < xlstring::kHeader + (s.empty() ? 0 : width)) w.Next();
     starts.push_back({static_cast<uint32_t>(out.size()), static_cast<uint32_t>(w.Header())});
-    Append16(out, static_cast<uint16_t>(s.size()));
-    out.push_back(high ? xlstring::kHighByte : 0);
-    size_t i = 0;
-    while (i < s.size()) {
-      size_t n = std::min(s.size() - i, w.Room() / width);
-      if (n == 0) {
-        w.Next();
-        out.push_back(high ? xlstring::kHighByte : 0);
-        continue;
-      }
+    size_t head = xlstring::kHeader;  // then the flag alone, in a CONTINUE
+    for (size_t i = 0;;) {
+      const size_t n = std::min(s.size() - i, (w.Room() - head) / width);
+      const size_t at = out.size();
+      out.resize(at + head + n * width);
+      uint8_t* p = &out[at];
+      if (head == xlstring::kHeader) Put16(p, static_cast<uint16_t>(s.size()));
+      p[head - 1] = flags;
       if (high) {
-        for (size_t k = 0; k < n; ++k) Append16(out, s[i + k]);
+        std::memcpy(p + head, s.data() + i, n * 2);
       } else {
-        for (size_t k = 0; k < n; ++k) out.push_back(static_cast<uint8_t>(s[i + k]));
+        Narrow(p + head, s.data() + i, n);
       }
       i += n;
+      if (i == s.size()) break;
+      w.Next();
+      head = 1;
     }
   }
 }
@@ -282,10 +314,12 @@ void WriteSst(std::vector<uint8_t>& out, std::span<const uint8_t> stream, std::s
   for (const RecRef& r : group) AppendBytes(out, stream.data() + r.pos, 4u + r.len);
   Put32(&out[newStart + 4 + sst::kTotal], total);
   Put32(&out[newStart + 4 + sst::kUnique], unique);
+  // Both ascending: the record a string begins in is the last one starting before it.
   const std::vector<uint32_t>& recs = table.records;
+  size_t r = 0;
   for (uint32_t p : table.starts) {
-    uint32_t recordPos = *(std::upper_bound(recs.begin(), recs.end(), p) - 1);
-    starts.push_back({p - oldStart + newStart, recordPos - oldStart + newStart});
+    while (r + 1 < recs.size() && recs[r + 1] <= p) ++r;
+    starts.push_back({p - oldStart + newStart, recs[r] - oldStart + newStart});
   }
   if (added.empty()) return;
   // As Excel does: new strings go on in the free room of the last record.
