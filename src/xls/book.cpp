@@ -19,10 +19,12 @@ Book::Book(std::shared_ptr<const Template> t) : t_(std::move(t)), strings_(t_->s
   cells_.resize(t_->sheets.size());
   spareCells_.resize(t_->sheets.size());
   parsedCells_.resize(t_->sheets.size());
+  changed_ = true;  // for Reset: nothing is loaded yet
   Reset();
 }
 
 void Book::Reset() {
+  if (!changed_ && std::none_of(cells_.begin(), cells_.end(), [](const auto& sc) { return sc != nullptr; })) return;
   const uint8_t* s = t_->bytes.data();
   window1_.clear();
   for (size_t i : t_->window1) {

@@ -202,9 +202,20 @@ uint32_t StringPool::Lookup(std::u16string_view value) {
 }
 
 void StringPool::Clear() {
+  // A file adds a few hundred texts to a table that may have grown far
+  // larger: only their slots are emptied, each found from its hash.
+  if (added_.size() * 8 < slots_.size()) {
+    const size_t mask = slots_.size() - 1;
+    for (uint32_t k = 0; k < added_.size(); ++k) {
+      size_t at = hashes_[k] & mask;
+      while (slots_[at] != k + 1) at = (at + 1) & mask;
+      slots_[at] = 0;
+    }
+  } else {
+    std::fill(slots_.begin(), slots_.end(), 0);
+  }
   added_.clear();
   hashes_.clear();
-  std::fill(slots_.begin(), slots_.end(), 0);
   recent_.fill(Recent{});
   if (!chunks_.empty()) {
     // The last chunk is the one chunkSize_ describes.
