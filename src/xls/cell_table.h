@@ -17,6 +17,15 @@
 // put between cell records follow the table. A sheet without cells gets its
 // table where the worksheet grammar puts it: after page setup, protection,
 // columns and DIMENSIONS, before drawings and WINDOW2.
+//
+// Speed: a fill writes rows of ~50 texts side by side, mostly over one
+// MULBLANK. PutTextRow merges a whole row's writes (sorted by column, the
+// last write to a column winning) with the row's items in one pass, which
+// must give exactly the items PutTextCell would give one write at a time;
+// rows with formulas, and templates with overlapping records, take the
+// one-at-a-time path. A sheet's table is parsed once per bound template and
+// copied into a table kept from the last fill, so a folder run allocates
+// next to nothing per file.
 #pragma once
 
 #include <array>
