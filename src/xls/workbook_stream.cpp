@@ -71,42 +71,58 @@ void ParseSheet(const Template& t, SheetInfo& sh) {
   sh.worksheet = boundType == boundsheet::kDtWorksheet && sh.bofType == bof::kWorksheet && !dialog;
 }
 
+// The globals in runs of unchanged records, copied at once; a record that
+// is replaced or patched ends a run.
 void WriteGlobals(std::vector<uint8_t>& out, const Template& t, const StreamEdits& e,
                   std::vector<size_t>& boundSheetAt) {
   const uint8_t* s = t.bytes.data();
   std::vector<SstStart> starts;
   size_t window = 0, sheet = 0;
+  uint32_t from = t.globals.front().pos;  // where the run not yet copied begins
+  auto copyTo = [&](uint32_t to) {
+    AppendBytes(out, s + from, to - from);
+    from = to;
+  };
   for (size_t i = 0; i < t.globals.size(); ++i) {
     const RecRef& r = t.globals[i];
     if (e.stringsChanged && int(i) == t.sst) {
+      copyTo(r.pos);
       std::span<const RecRef> group = std::span(t.globals).subspan(i, size_t(t.sstEnd) - i);
       WriteSst(out, t.bytes, group, t.strings, e.sstTotal, e.newStrings, starts);
       // The grammar has an EXTSST after every SST; some writers leave it out.
       if (t.extSst < 0) WriteExtSst(out, starts);
       i = size_t(t.sstEnd) - 1;
+      from = t.globals[i].end();
       continue;
     }
     if (e.stringsChanged && int(i) == t.extSst) {
+      copyTo(r.pos);
       WriteExtSst(out, starts);
+      from = r.end();
       continue;
     }
     if (r.type == rec::kEof && t.sst < 0 && !e.newStrings.empty()) {
+      copyTo(r.pos);
       WriteSst(out, t.bytes, {}, t.strings, e.sstTotal, e.newStrings, starts);
       WriteExtSst(out, starts);
     }
-    const size_t at = out.size();
-    AppendBytes(out, s + r.pos, 4u + r.len);
     if (r.type == rec::kBoundSheet) {
+      copyTo(r.end());
+      const size_t at = out.size() - 4 - r.len;
       out[at + 4 + boundsheet::kHsState] = e.hsState[sheet];
       boundSheetAt[sheet++] = at;
     } else if (window < t.window1.size() && t.window1[window] == i) {
+      copyTo(r.end());
+      const size_t at = out.size() - 4 - r.len;
       std::copy(e.window1[window].begin(), e.window1[window].end(), out.begin() + long(at) + 4);
       ++window;
     } else if (e.addCellXf && int(i) == t.lastXf) {
+      copyTo(r.end());
       PutRecordHeader(out, rec::kXf, static_cast<uint16_t>(XfSize(t)));
       AppendBytes(out, t.newCellXf.data(), XfSize(t));
     }
   }
+  copyTo(t.globals.back().end());
 }
 
 // A sheet nobody wrote to: its bytes, with WINDOW2 flags set and the
