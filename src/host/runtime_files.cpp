@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -78,20 +79,29 @@ bool Refill(RuntimeFiles::File& f) {
   }
 }
 
-void WritePending(RuntimeFiles::File& f) {
+// The pending bytes, then `more`, written out in one call where it can.
+void WritePending(RuntimeFiles::File& f, std::string_view more = {}) {
   if (f.writeError) Raise(WriteErrorNumber(f.writeError), f.path);
-  const char* p = f.pending.data();
-  size_t n = f.pending.size();
-  while (n) {
-    const ssize_t w = ::write(f.fd, p, n);
+  iovec parts[2] = {{f.pending.data(), f.pending.size()}, {const_cast<char*>(more.data()), more.size()}};
+  iovec* part = parts;
+  iovec* const last = parts + 2;
+  for (;;) {
+    while (part != last && part->iov_len == 0) ++part;
+    if (part == last) break;
+    const ssize_t w = ::writev(f.fd, part, static_cast<int>(last - part));
     if (w < 0 && errno == EINTR) continue;
     if (w <= 0) {
       f.writeError = w < 0 ? errno : ENOSPC;
       f.pending.clear();
       Raise(WriteErrorNumber(f.writeError), f.path + ": " + std::strerror(f.writeError));
     }
-    p += w;
-    n -= static_cast<size_t>(w);
+    for (auto n = static_cast<size_t>(w); n;) {
+      const size_t done = std::min(n, part->iov_len);
+      part->iov_base = static_cast<char*>(part->iov_base) + done;
+      part->iov_len -= done;
+      n -= done;
+      if (part->iov_len == 0) ++part;
+    }
   }
   f.pending.clear();
 }
@@ -246,8 +256,10 @@ void RuntimeFiles::PrintLines(int number, std::string_view lines) {
   File& f = Get(number);
   if (f.mode != OpenMode::Output) Raise(kBadFileMode, "not open for output");
   if (f.writeError) Raise(WriteErrorNumber(f.writeError), f.path);
+  // Lines that fill the buffer go out behind it without being copied there
+  // first (a pass's held lines are some 50 KB).
+  if (f.pending.size() + lines.size() >= kChunk) return WritePending(f, lines);
   f.pending += lines;
-  if (f.pending.size() >= kChunk) WritePending(f);
 }
 
 void RuntimeFiles::Flush(int number) {

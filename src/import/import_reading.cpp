@@ -8,29 +8,11 @@ namespace skov {
 namespace {
 
 // Every field of the line into slots 1.., the rest empty, so nothing of an
-// earlier line survives. Empty fields past the last slot are harmless (a
-// trailing separator); a value there is error 9, and the table keeps its
-// line. Quotation marks come off only a field that is wrapped in them.
+// earlier line survives; see FeldTabelle::Load.
 int16_t ZeileSpeichern(FeldTabelle& table, const Text& line, const ImportState& s) {
-  // Kept between lines: splitting allocates nothing once they have grown.
-  static thread_local Text scratch;
-  static thread_local std::vector<uint32_t> ends;
-  const TextView text = SplitFieldEnds(line, s.Trennzeichen, scratch, ends);
-  size_t used = ends.size();
-  // Field k - 1 is empty where it ends right after the split character before it.
-  while (used > kFeldSlots && ends[used - 1] == ends[used - 2] + 1) --used;
-  if (used > kFeldSlots) Raise(kSubscriptOutOfRange, "more than 200 fields");
-  table.Load(text);
-  size_t start = 0;
-  for (size_t k = 0; k < used; ++k) {
-    const size_t end = ends[k];
-    if (s.MitAnfuehrungszeichen && end - start >= 2 && text[start] == u'"' && text[end - 1] == u'"')
-      table.Set(static_cast<int>(k) + 1, start + 1, end - start - 2);
-    else
-      table.Set(static_cast<int>(k) + 1, start, end - start);
-    start = end + 1;
-  }
-  return static_cast<int16_t>(used);
+  static thread_local Text scratch;  // kept between lines
+  const SplitSource source = PrepareSplit(line, s.Trennzeichen, scratch);
+  return table.Load(source.text, source.split, s.MitAnfuehrungszeichen);
 }
 
 // The next line of the import file, decoded into a buffer kept for the run;

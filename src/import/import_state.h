@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cassert>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -26,25 +25,19 @@ constexpr int kFeldSlots = 200;  // usable slots 1..200; slot 0 unused
 // single copy instead of one per field.
 class FeldTabelle {
  public:
+  FeldTabelle();
   TextView operator[](int slot) const {
     if (slot < 0 || slot > kFeldSlots) OutOfRange(slot);
     const Teil& teil = slots_[static_cast<size_t>(slot)];
     return TextView(text_.data() + teil.start, teil.length);
   }
-  // A new line: `text` copied into the table, every slot empty.
-  void Load(TextView text) {
-    text_.assign(text);
-    std::fill_n(slots_.begin(), set_, Teil{});
-    set_ = 0;
-  }
-  // The slot as `length` characters of the loaded text from `start` on.
-  void Set(int slot, size_t start, size_t length) {
-    if (slot < 0 || slot > kFeldSlots) OutOfRange(slot);
-    assert(start + length <= text_.size());
-    slots_[static_cast<size_t>(slot)] = {static_cast<uint32_t>(start), static_cast<uint32_t>(length)};
-    set_ = std::max(set_, slot + 1);
-  }
-  void Clear() { Load(TextView()); }
+  // A new line: `text` copied into the table and split at `split`, slot k
+  // its k-th field, without the quotation marks that wrap it where
+  // `quoted`; every other slot empty. Empty fields past the last slot are
+  // dropped (a trailing separator); a value there is error 9, and the table
+  // is left empty. Returns the number of slots filled.
+  int16_t Load(TextView text, char16_t split, bool quoted);
+  void Clear() { Load(TextView(), u'\0', false); }
 
  private:
   struct Teil {
@@ -53,10 +46,10 @@ class FeldTabelle {
   };
   [[noreturn]] static void OutOfRange(int slot);
   Text text_;
-  std::array<Teil, kFeldSlots + 1> slots_{};
-  // Slots past this were not set since the last line was loaded: a line of
-  // 60 fields leaves 140 slots that need no clearing.
-  int set_ = 0;
+  std::vector<Teil> slots_;  // at least 0..200
+  // Slots past this were not filled since the last line was loaded: a line
+  // of 60 fields leaves 140 slots that need no clearing.
+  size_t filled_ = 0;
 };
 
 // Header slots of the keys a data row is written from, worked out once per

@@ -63,16 +63,21 @@ void Zeile(ImportContext& ctx, const Text& text1, const Text* text2, std::string
     static thread_local std::string buffer;
     std::string& line = ctx.offen.empty() ? buffer : ctx.offen.back().danach;
     if (ctx.offen.empty()) line.clear();
+    // Room for a pass's lines (some 50 KB for a drawing) from the start, so
+    // that they are not copied each time the buffer grows.
+    constexpr size_t kPlatz = size_t{1} << 16;
+    if (line.capacity() < kPlatz) line.reserve(kPlatz);
+    // One byte per character in Windows-1252, so bytes count columns: the
+    // line's length is known before it is written.
+    const size_t zone = text1.size() + (text2 ? text2->size() : text2Bytes.size());
+    const size_t pad = 14 - zone % 14;
     const size_t start = line.size();
-    AppendCp1252(line, text1);
-    if (text2)
-      AppendCp1252(line, *text2);
-    else
-      line += text2Bytes;
-    // Bytes count columns: one byte per character in Windows-1252.
-    line.append(14 - (line.size() - start) % 14, ' ');
-    AppendCp1252(line, text3);
-    line += "\r\n";
+    line.resize(start + zone + pad + text3.size() + 2);
+    char* o = EncodeCp1252(text1, line.data() + start);
+    o = text2 ? EncodeCp1252(*text2, o) : std::copy(text2Bytes.begin(), text2Bytes.end(), o);
+    o = EncodeCp1252(text3, std::fill_n(o, pad, ' '));
+    o[0] = '\r';
+    o[1] = '\n';
     if (ctx.offen.empty()) ctx.files.PrintLines(nr, line);
   } catch (...) {
     // Writing the log never fails a run; the user is told once.

@@ -1,12 +1,6 @@
 // GetField, TranslateChars, TrimNull with the runtime's 16-bit position limits.
 #include "strings/fields.h"
 
-#include <bit>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "strings/runtime_error.h"
 
 namespace skov {
@@ -88,51 +82,25 @@ Text TrimNull(TextView text) {
   return Text(text.substr(0, p));
 }
 
-void FieldEnds(TextView text, char16_t split, std::vector<uint32_t>& ends) {
-  ends.clear();
-  const char16_t* const begin = text.data();
-  const char16_t* const end = begin + text.size();
-  const char16_t* p = begin;
-#if defined(__SSE2__)
-  // Sixteen characters a step: the two halves' matches packed into one
-  // 16-bit mask, a bit per character.
-  const __m128i needle = _mm_set1_epi16(static_cast<short>(split));
-  for (; end - p >= 16; p += 16) {
-    const __m128i lo = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), needle);
-    const __m128i hi = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8)), needle);
-    for (auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(lo, hi))); mask; mask &= mask - 1)
-      ends.push_back(static_cast<uint32_t>(p - begin) + static_cast<uint32_t>(std::countr_zero(mask)));
-  }
-#endif
-  for (; p != end; ++p)
-    if (*p == split) ends.push_back(static_cast<uint32_t>(p - begin));
-  ends.push_back(static_cast<uint32_t>(text.size()));
-}
-
-TextView SplitFieldEnds(TextView line, TextView separators, Text& scratch, std::vector<uint32_t>& ends) {
-  if (separators.empty()) {
-    ends.assign(1, 0);
-    return TextView();
-  }
+SplitSource PrepareSplit(TextView line, TextView separators, Text& scratch) {
+  if (separators.empty()) return {};
   // Reaching the line's end is where GetField overflows on long lines.
   if (static_cast<long>(line.size()) >= kMax16) Raise(kOverflow);
   if (separators.size() > 1) {
     scratch = TranslateChars(line, separators, separators.substr(0, 1), true);
     line = scratch;
   }
-  FieldEnds(line, separators[0], ends);
-  return line;
+  return {line, separators[0]};
 }
 
 std::vector<TextView> SplitFieldViews(TextView line, TextView separators, Text& scratch) {
-  std::vector<uint32_t> ends;
-  const TextView text = SplitFieldEnds(line, separators, scratch, ends);
+  const SplitSource source = PrepareSplit(line, separators, scratch);
   std::vector<TextView> fields;
   size_t start = 0;
-  for (uint32_t end : ends) {
-    fields.push_back(text.substr(start, end - start));
+  ForEachFieldEnd(source.text, source.split, [&](uint32_t end) {
+    fields.push_back(source.text.substr(start, end - start));
     start = size_t{end} + 1;
-  }
+  });
   return fields;
 }
 

@@ -1,8 +1,13 @@
 // Field extraction from delimited lines: GetField, TranslateChars, TrimNull.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "strings/text.h"
 
@@ -21,18 +26,55 @@ Text TranslateChars(TextView text, TextView from, TextView to, bool caseSensitiv
 // The text before its first NUL. Error 6 when that NUL lies past 32767.
 Text TrimNull(TextView text);
 
-// Where the fields of `text` end when it is split at `split`: the position
-// of each split character, then text.size(); k split characters give k + 1
-// ends, and field i runs from the end before it (plus one) to ends[i].
-void FieldEnds(TextView text, char16_t split, std::vector<uint32_t>& ends);
+// A line as its fields are split from it, exactly as GetField sees it: the
+// text (`line`, or `scratch` where the setting maps characters onto the
+// split character) and the split character. Raises the errors GetField
+// raises on the way to the line's end. Without separators the text is
+// empty: one empty field.
+struct SplitSource {
+  TextView text;
+  char16_t split = 0;
+};
+SplitSource PrepareSplit(TextView line, TextView separators, Text& scratch);
+
+// Calls on(end) for each field of `text` split at `split`, in order: the
+// position of each split character, then text.size(). A field runs from
+// the end before it (plus one) to its own.
+template <class OnEnd>
+void ForEachFieldEnd(TextView text, char16_t split, OnEnd&& on) {
+  const char16_t* const begin = text.data();
+  const char16_t* const end = begin + text.size();
+  const char16_t* p = begin;
+#if defined(__SSE2__)
+  // Sixteen characters a step: the two halves' matches packed into one
+  // 16-bit mask, a bit per character.
+  const __m128i needle = _mm_set1_epi16(static_cast<short>(split));
+  auto matches = [&](const char16_t* at) {
+    const __m128i lo = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)), needle);
+    const __m128i hi = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 8)), needle);
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(lo, hi)));
+  };
+  if (end - p >= 16) {
+    for (; end - p >= 16; p += 16) {
+      const auto at = static_cast<uint32_t>(p - begin);
+      for (unsigned mask = matches(p); mask; mask &= mask - 1) on(at + static_cast<uint32_t>(std::countr_zero(mask)));
+    }
+    // The rest as the last sixteen characters, without those already seen.
+    const auto seen = static_cast<unsigned>(16 - (end - p));
+    const auto at = static_cast<uint32_t>(text.size() - 16);
+    for (unsigned mask = matches(end - 16) >> seen << seen; mask; mask &= mask - 1)
+      on(at + static_cast<uint32_t>(std::countr_zero(mask)));
+    p = end;
+  }
+#endif
+  for (; p != end; ++p)
+    if (*p == split) on(static_cast<uint32_t>(p - begin));
+  on(static_cast<uint32_t>(text.size()));
+}
 
 // All fields of a line at once, exactly as GetField(line, 1..k+1) gives them
 // for a line with k split characters; one pass instead of one per field.
-// Raises the errors GetField raises on the way to the line's end. Returns
-// the text the fields lie in: `line`, or `scratch` where the setting maps
-// characters onto the split character; `ends` as FieldEnds gives them.
-TextView SplitFieldEnds(TextView line, TextView separators, Text& scratch, std::vector<uint32_t>& ends);
-// The same fields as views into the returned text; valid while it lives.
+// The fields are views into `line` or `scratch` (see PrepareSplit).
 std::vector<TextView> SplitFieldViews(TextView line, TextView separators, Text& scratch);
 
 }  // namespace skov

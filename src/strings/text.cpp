@@ -81,15 +81,21 @@ void AssignCp1252(Text& out, std::string_view bytes) {
   const __m128i zero = _mm_setzero_si128();
   const __m128i top3 = _mm_set1_epi8(static_cast<char>(0xE0));
   const __m128i high = _mm_set1_epi8(static_cast<char>(0x80));
-  for (; end - b >= 16; b += 16, o += 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm_unpacklo_epi8(v, zero));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 8), _mm_unpackhi_epi8(v, zero));
+  auto block = [&](const unsigned char* from, char16_t* to) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to), _mm_unpacklo_epi8(v, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 8), _mm_unpackhi_epi8(v, zero));
     auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(v, top3), high)));
     for (; mask; mask &= mask - 1) {
       const int i = std::countr_zero(mask);
-      o[i] = kHigh[b[i] - 0x80];
+      to[i] = kHigh[from[i] - 0x80];
     }
+  };
+  if (end - b >= 16) {
+    for (; end - b >= 16; b += 16, o += 16) block(b, o);
+    // The rest as the last sixteen bytes, overlapping what is done.
+    if (b != end) block(end - 16, o - (16 - (end - b)));
+    return;
   }
 #else
   // Eight plain ASCII bytes at a time, the common case of an export line.
@@ -114,10 +120,31 @@ std::string ToCp1252(TextView text) {
 }
 
 void AppendCp1252(std::string& out, TextView text) {
+  if (text.empty()) return;
   const size_t at = out.size();
   out.resize(at + text.size());
-  char* o = out.data() + at;
-  for (char16_t c : text) *o++ = c < 0x80 ? static_cast<char>(c) : EncodeOne(c);
+  EncodeCp1252(text, out.data() + at);
+}
+
+char* EncodeCp1252(TextView text, char* o) {
+  const char16_t* p = text.data();
+  const char16_t* const end = p + text.size();
+#if defined(__SSE2__)
+  // Sixteen ASCII units a step, narrowed to their bytes.
+  const __m128i notAscii = _mm_set1_epi16(static_cast<short>(0xFF80));
+  for (; end - p >= 16; p += 16, o += 16) {
+    const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8));
+    const __m128i high = _mm_and_si128(_mm_or_si128(lo, hi), notAscii);
+    if (_mm_movemask_epi8(_mm_cmpeq_epi16(high, _mm_setzero_si128())) != 0xFFFF) {
+      for (int i = 0; i < 16; ++i) o[i] = p[i] < 0x80 ? static_cast<char>(p[i]) : EncodeOne(p[i]);
+    } else {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm_packus_epi16(lo, hi));
+    }
+  }
+#endif
+  for (; p != end; ++p) *o++ = *p < 0x80 ? static_cast<char>(*p) : EncodeOne(*p);
+  return o;
 }
 
 namespace {

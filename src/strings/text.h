@@ -18,6 +18,8 @@ void AssignCp1252(Text& out, std::string_view bytes);
 // Characters without a Windows-1252 form become '?'.
 std::string ToCp1252(TextView text);
 void AppendCp1252(std::string& out, TextView text);
+// The same into out[0, text.size()); returns the end of what was written.
+char* EncodeCp1252(TextView text, char* out);
 
 // File names on Linux are UTF-8; invalid sequences decode to U+FFFD.
 Text FromUtf8(std::string_view utf8);

@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <optional>
+
 #include "host/runtime_files.h"
 #include "strings/runtime_error.h"
 #include "support/file_size_limit.h"
@@ -189,6 +191,32 @@ TEST(RuntimeFiles, WriteFailuresAreReportedAtTheLatestOnClose) {
   EXPECT_EQ(ErrorOf([&] { files.Flush(1); }), 61);
   EXPECT_EQ(ErrorOf([&] { files.PrintZones(1, {u"y"}); }), 61);
   EXPECT_EQ(ErrorOf([&] { files.Close(1); }), 61);
+}
+
+// Lines that fill the output buffer go out behind it, when the buffer
+// would have been written: whole and in order, or as far as the file may
+// grow, with the failure reported there.
+TEST(RuntimeFiles, LinesThatFillTheBufferFollowIt) {
+  TempDir dir;
+  const std::string a(30000, 'a'), b(40000, 'b');
+  for (size_t limit : {0, 50000}) {
+    const Text path = FromUtf8(dir / "log.txt");
+    RuntimeFiles files;
+    files.Open(path, OpenMode::Output, 1, true);
+    files.PrintZones(1, {u"erste"});
+    files.PrintLines(1, a);
+    std::optional<testing::FileSizeLimit> limited;
+    if (limit) limited.emplace(limit);
+    EXPECT_EQ(ErrorOf([&] { files.PrintLines(1, b); }), limit ? 61 : 0);
+    limited.reset();
+    EXPECT_EQ(ErrorOf([&] {
+                files.PrintZones(1, {u"letzte"});
+                files.Close(1);
+              }),
+              limit ? 61 : 0);
+    const std::string all = "erste\r\n" + a + b + "letzte\r\n";
+    EXPECT_EQ(ReadFile(dir / "log.txt"), limit ? all.substr(0, limit) : all) << limit;
+  }
 }
 
 TEST(RuntimeFiles, ListsPlainVisibleFilesInNameOrder) {

@@ -150,26 +150,30 @@ TEST_F(Fields, NoValueOfAnEarlierLineSurvives) {
   EXPECT_TRUE(LogHas("S.LOG", "Leere Datenzeile uebersprungen."));
 }
 
-// Clearing skips the slots no line set since the last one was loaded: a
-// slot set past every other line's fields must still go with the next line.
-TEST(FeldTabelle, LoadingALineEmptiesEverySlotSetSinceTheLastLine) {
+// Clearing skips the slots no line filled since the last one was loaded:
+// the slots of a long line must still go with a short one, and a line
+// refused for its length leaves nothing behind.
+TEST(FeldTabelle, ANewLineLeavesNothingOfTheLastOne) {
   FeldTabelle table;
-  table.Load(u"frueh;spaet");
-  table.Set(150, 6, 5);
-  table.Set(3, 0, 5);
-  EXPECT_EQ(table[150], u"spaet");
-  EXPECT_EQ(table[3], u"frueh");
-  table.Load(u"neu");
-  table.Set(2, 0, 3);
-  EXPECT_EQ(table[150], u"");
+  auto load = [&](const Text& line, bool quoted) { return table.Load(line, u';', quoted); };
+  Text wide;
+  for (int k = 1; k <= 200; ++k) wide += u"\"f" + NumberText(k).substr(1) + u"\";";
+  EXPECT_EQ(load(wide, true), 200) << "the trailing separator's empty field is dropped";
+  EXPECT_EQ(table[150], u"f150");
+  EXPECT_EQ(table[200], u"f200");
+  EXPECT_EQ(load(u"neu;\"x\"", false), 2);
+  EXPECT_EQ(table[1], u"neu");
+  EXPECT_EQ(table[2], u"\"x\"");
   EXPECT_EQ(table[3], u"");
-  EXPECT_EQ(table[2], u"neu");
-  table.Set(200, 1, 2);
-  EXPECT_EQ(table[200], u"eu");
-  table.Clear();
+  EXPECT_EQ(table[150], u"");
   EXPECT_EQ(table[200], u"");
-  EXPECT_EQ(table[2], u"");
-  EXPECT_EQ(ErrorOf([&] { table.Set(201, 0, 0); }), 9);
+  EXPECT_EQ(ErrorOf([&] { load(wide + u"x", true); }), 9);
+  EXPECT_EQ(table[1], u"");
+  EXPECT_EQ(table[150], u"");
+  EXPECT_EQ(load(u"a", false), 1);
+  table.Clear();
+  EXPECT_EQ(table[1], u"");
+  EXPECT_EQ(ErrorOf([&] { table[201]; }), 9);
   EXPECT_EQ(ErrorOf([&] { table[-1]; }), 9);
 }
 

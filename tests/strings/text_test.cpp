@@ -33,6 +33,7 @@ TEST(Cp1252, AssignDecodesEveryByteAtEveryOffset) {
         bytes.append(after, '\x9F');
         AssignCp1252(out, bytes);
         ASSERT_EQ(out, Text(at, u'\u00E4') + one + Text(after, u'\u0178')) << b << " at " << at << " + " << after;
+        ASSERT_EQ(ToCp1252(out), bytes) << b << " at " << at << " + " << after;
       }
     }
   }
@@ -56,6 +57,16 @@ TEST(Cp1252, AsciiBlocksKeepTheirOrder) {
 TEST(Cp1252, UnrepresentableBecomesQuestionMark) {
   EXPECT_EQ(ToCp1252(u"Ωx\u0080"), "?x?");
   EXPECT_EQ(ToCp1252(u"Grüße €"), "Gr\xFC\xDF" "e \x80");
+  // Among plain ASCII, which is encoded a block at a time.
+  for (char16_t c : {u'\u0080', u'\u0100', u'\u2122', u'\uFF41'}) {
+    for (size_t at = 0; at < 35; ++at) {
+      Text text(35, u'a');
+      text[at] = c;
+      std::string want(35, 'a');
+      want[at] = c == u'\u2122' ? '\x99' : '?';
+      ASSERT_EQ(ToCp1252(text), want) << int{c} << " at " << at;
+    }
+  }
 }
 
 TEST(Utf8, RoundTripAndDamage) {
