@@ -75,7 +75,8 @@ void Zeile(ImportContext& ctx, const Text& text1, const Text* text2, std::string
     line.resize(start + zone + pad + text3.size() + 2);
     char* o = EncodeCp1252(text1, line.data() + start);
     o = text2 ? EncodeCp1252(*text2, o) : std::copy(text2Bytes.begin(), text2Bytes.end(), o);
-    o = EncodeCp1252(text3, std::fill_n(o, pad, ' '));
+    o = std::fill_n(o, pad, ' ');
+    if (!text3.empty()) o = EncodeCp1252(text3, o);
     o[0] = '\r';
     o[1] = '\n';
     if (ctx.offen.empty()) ctx.files.PrintLines(nr, line);

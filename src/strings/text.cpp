@@ -142,6 +142,15 @@ char* EncodeCp1252(TextView text, char* o) {
       _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm_packus_epi16(lo, hi));
     }
   }
+  // Eight more as one half (most log messages are 8 to 15 characters).
+  if (end - p >= 8) {
+    const __m128i eight = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(eight, notAscii), _mm_setzero_si128())) == 0xFFFF) {
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(o), _mm_packus_epi16(eight, eight));
+      p += 8;
+      o += 8;
+    }
+  }
 #endif
   for (; p != end; ++p) *o++ = *p < 0x80 ? static_cast<char>(*p) : EncodeOne(*p);
   return o;

@@ -57,12 +57,12 @@ TEST(Cp1252, AsciiBlocksKeepTheirOrder) {
 TEST(Cp1252, UnrepresentableBecomesQuestionMark) {
   EXPECT_EQ(ToCp1252(u"Ωx\u0080"), "?x?");
   EXPECT_EQ(ToCp1252(u"Grüße €"), "Gr\xFC\xDF" "e \x80");
-  // Among plain ASCII, which is encoded a block at a time.
+  // Among plain ASCII, which is encoded sixteen and then eight units a step.
   for (char16_t c : {u'\u0080', u'\u0100', u'\u2122', u'\uFF41'}) {
-    for (size_t at = 0; at < 35; ++at) {
-      Text text(35, u'a');
+    for (size_t at = 0; at < 44; ++at) {
+      Text text(44, u'a');
       text[at] = c;
-      std::string want(35, 'a');
+      std::string want(44, 'a');
       want[at] = c == u'\u2122' ? '\x99' : '?';
       ASSERT_EQ(ToCp1252(text), want) << int{c} << " at " << at;
     }
