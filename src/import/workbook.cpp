@@ -1,12 +1,86 @@
 // The template workbook bound from the default folder, and the filled one
 // saved next to the import file.
 #include <algorithm>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
 #include <system_error>
 #include <thread>
 
 #include "import/handler.h"
 
 namespace skov {
+namespace {
+
+// Threads that flush a batch of saves side by side, kept for the process:
+// starting a thread per save cost a folder run more than its flushes.
+// The caller takes tasks too, so a batch also finishes without any worker.
+class Flusher {
+ public:
+  static Flusher& Instance() {
+    static Flusher flusher;
+    return flusher;
+  }
+  ~Flusher() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    work_.notify_all();
+    for (std::thread& t : workers_) t.join();
+  }
+
+  // Runs every task, at most workers + 1 at once; returns when all are done.
+  // Tasks must not throw.
+  void RunAll(std::vector<std::function<void()>>& tasks) {
+    std::lock_guard<std::mutex> oneBatch(batch_);
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (workers_.size() + 1 < tasks.size()) {
+      try {
+        workers_.emplace_back([this] { Work(); });
+      } catch (const std::system_error&) {
+        break;  // no thread to spare: fewer at once
+      }
+    }
+    tasks_ = &tasks;
+    next_ = 0;
+    finished_ = 0;
+    work_.notify_all();
+    while (next_ < tasks.size()) RunNext(lock);
+    done_.wait(lock, [&] { return finished_ == tasks.size(); });
+    tasks_ = nullptr;
+  }
+
+ private:
+  Flusher() = default;
+
+  void RunNext(std::unique_lock<std::mutex>& lock) {
+    std::function<void()>& task = (*tasks_)[next_++];
+    lock.unlock();
+    task();
+    lock.lock();
+    if (++finished_ == tasks_->size()) done_.notify_all();
+  }
+
+  void Work() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      work_.wait(lock, [&] { return stop_ || (tasks_ && next_ < tasks_->size()); });
+      if (stop_) return;
+      RunNext(lock);
+    }
+  }
+
+  std::mutex batch_;  // one batch at a time
+  std::mutex mutex_;
+  std::condition_variable work_, done_;
+  std::vector<std::thread> workers_;
+  std::vector<std::function<void()>>* tasks_ = nullptr;
+  size_t next_ = 0, finished_ = 0;
+  bool stop_ = false;
+};
+
+}  // namespace
 
 void MappeVerwerfen(ImportContext& ctx) {
   if (!ctx.state.Mappe) return;
@@ -74,22 +148,17 @@ void SpeicherungenAbschliessen(ImportContext& ctx) {
   std::vector<std::exception_ptr> fehler(offen.size());
   // All on disk before any is renamed, flushed side by side: they share the
   // journal commit, and the disk merges their cache flushes.
-  std::vector<std::thread> neben;
+  std::vector<std::function<void()>> flushes;
   for (size_t i = 0; i < offen.size(); ++i) {
-    auto flush = [&, i] {
+    flushes.emplace_back([&, i] {
       try {
         offen[i].save->Flush();
       } catch (...) {
         fehler[i] = std::current_exception();
       }
-    };
-    try {
-      neben.emplace_back(flush);
-    } catch (const std::system_error&) {
-      flush();  // no thread to spare: in turn
-    }
+    });
   }
-  for (std::thread& t : neben) t.join();
+  Flusher::Instance().RunAll(flushes);
   for (size_t i = 0; i < offen.size(); ++i) {
     if (fehler[i]) continue;
     try {
