@@ -3,6 +3,7 @@
 
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -81,7 +82,12 @@ class RecordingWorkbook : public Workbook {
   struct Pending : PendingSave {
     Pending(HostLog& log, const HostScript& script, Text path, Cells cells)
         : log(log), script(script), path(std::move(path)), cells(std::move(cells)) {}
-    void Flush() override { log.calls.push_back("flush " + ToUtf8(path)); }
+    void Flush() override {
+      // A batch's saves are flushed side by side.
+      static std::mutex flushing;
+      std::lock_guard<std::mutex> lock(flushing);
+      log.calls.push_back("flush " + ToUtf8(path));
+    }
     void Finish() override {
       log.calls.push_back("finish " + ToUtf8(path));
       Write(log, script, path, cells);
