@@ -382,20 +382,7 @@ void CopyCells(const SheetCells& from, SheetCells& to) {
     into.cells.assign(row.cells.begin(), row.cells.end());
   }
   to.rebuilt.clear();  // a table as parsed has no rebuilt items
-  to.areaBegin = from.areaBegin;
-  to.areaEnd = from.areaEnd;
-  to.foreign.assign(from.foreign.begin(), from.foreign.end());
-  to.dbCells = from.dbCells;
-  to.dims = from.dims;
-  to.dimsChanged = from.dimsChanged;
-  to.rwMic = from.rwMic;
-  to.rwMac = from.rwMac;
-  to.colMic = from.colMic;
-  to.colMac = from.colMac;
-  to.colInfo.assign(from.colInfo.begin(), from.colInfo.end());
-  to.defaultHeight = from.defaultHeight;
-  to.usesDefaultXf = from.usesDefaultXf;
-  to.overlapping = from.overlapping;
+  static_cast<SheetArea&>(to) = from;
   to.rowHint = to.cellHint = 0;
 }
 

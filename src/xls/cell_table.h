@@ -78,13 +78,10 @@ struct RowItem {
   std::vector<CellItem> cells;             // by column
 };
 
-struct SheetCells {
-  SheetCells() = default;
-  SheetCells(const SheetCells&) = delete;  // its items point into `rebuilt`
-  SheetCells& operator=(const SheetCells&) = delete;
-
-  std::vector<RowItem> rows;  // by row
-  std::deque<std::vector<uint8_t>> rebuilt;  // Rebuilt items' bytes, never moved
+// What a sheet's table knows besides its rows: where it lies among the
+// sheet's records and what it takes from them. Plain values, copied at once
+// when a parsed table is reused.
+struct SheetArea {
   size_t areaBegin = 0;       // records [areaBegin, areaEnd) hold the cell table
   size_t areaEnd = 0;
   std::vector<size_t> foreign;  // other records found inside that range, kept after the table
@@ -102,6 +99,15 @@ struct SheetCells {
   // Two of the template's records cover one cell somewhere; writes never
   // make that so, they only split parts apart.
   bool overlapping = false;
+};
+
+struct SheetCells : SheetArea {
+  SheetCells() = default;
+  SheetCells(const SheetCells&) = delete;  // its items point into `rebuilt`
+  SheetCells& operator=(const SheetCells&) = delete;
+
+  std::vector<RowItem> rows;  // by row
+  std::deque<std::vector<uint8_t>> rebuilt;  // Rebuilt items' bytes, never moved
   // Where the last lookup ended: a fill writes row by row, left to right, so
   // the next cell is nearly always there or just after. Checked before use.
   size_t rowHint = 0;
