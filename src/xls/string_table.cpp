@@ -152,19 +152,28 @@ uint32_t TextIndex::Find(std::u16string_view text, size_t hash) const {
   return kNone;
 }
 
+namespace {
+
+// An open-addressed index's slots (text k at the slot holding k + 1) grown
+// to twice their number, at least `least`, and refilled from the stored
+// hashes: kept at most half full, a probe stays short.
+void Regrow(std::vector<uint32_t>& slots, const std::vector<size_t>& hashes, size_t least) {
+  std::vector<uint32_t> grown(std::max(least, slots.size() * 2), 0);
+  const size_t mask = grown.size() - 1;
+  for (uint32_t k = 0; k < hashes.size(); ++k) {
+    size_t at = hashes[k] & mask;
+    while (grown[at] != 0) at = (at + 1) & mask;
+    grown[at] = k + 1;
+  }
+  slots = std::move(grown);
+}
+
+}  // namespace
+
 void TextIndex::Add(std::u16string_view text, uint32_t number) {
   const size_t hash = TextHash{}(text);
   if (Find(text, hash) != kNone) return;
-  if (number_.size() * 2 >= slots_.size()) {
-    std::vector<uint32_t> slots(std::max<size_t>(64, slots_.size() * 2), 0);
-    const size_t mask = slots.size() - 1;
-    for (uint32_t k = 0; k < number_.size(); ++k) {
-      size_t at = hashes_[k] & mask;
-      while (slots[at] != 0) at = (at + 1) & mask;
-      slots[at] = k + 1;
-    }
-    slots_ = std::move(slots);
-  }
+  if (number_.size() * 2 >= slots_.size()) Regrow(slots_, hashes_, 64);
   const size_t mask = slots_.size() - 1;
   size_t at = hash & mask;
   while (slots_[at] != 0) at = (at + 1) & mask;
@@ -179,15 +188,7 @@ uint32_t StringPool::Lookup(std::u16string_view value) {
   const size_t hash = TextHash{}(value);
   if (const uint32_t old = table_->plain.Find(value, hash); old != TextIndex::kNone) return old;
   if (added_.size() * 2 >= slots_.size()) {
-    // Keep the table at most half full; rehash from the stored hashes.
-    std::vector<uint32_t> slots(std::max<size_t>(2048, slots_.size() * 2), 0);
-    const size_t mask = slots.size() - 1;
-    for (uint32_t k = 0; k < added_.size(); ++k) {
-      size_t at = hashes_[k] & mask;
-      while (slots[at] != 0) at = (at + 1) & mask;
-      slots[at] = k + 1;
-    }
-    slots_ = std::move(slots);
+    Regrow(slots_, hashes_, 2048);  // at most half full
     added_.reserve(slots_.size() / 2);
     hashes_.reserve(slots_.size() / 2);
   }
