@@ -5,7 +5,6 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "host/write_all.h"
 #include "strings/runtime_error.h"
 
 namespace skov {
@@ -82,28 +82,16 @@ bool Refill(RuntimeFiles::File& f) {
 // The pending bytes, then `more`, written out in one call where it can.
 void WritePending(RuntimeFiles::File& f, std::string_view more = {}) {
   if (f.writeError) Raise(WriteErrorNumber(f.writeError), f.path);
-  iovec parts[2] = {{f.pending.data(), f.pending.size()}, {const_cast<char*>(more.data()), more.size()}};
-  iovec* part = parts;
-  iovec* const last = parts + 2;
-  for (;;) {
-    while (part != last && part->iov_len == 0) ++part;
-    if (part == last) break;
-    const ssize_t w = ::writev(f.fd, part, static_cast<int>(last - part));
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) {
-      f.writeError = w < 0 ? errno : ENOSPC;
-      f.pending.clear();
-      Raise(WriteErrorNumber(f.writeError), f.path + ": " + std::strerror(f.writeError));
-    }
-    for (auto n = static_cast<size_t>(w); n;) {
-      const size_t done = std::min(n, part->iov_len);
-      part->iov_base = static_cast<char*>(part->iov_base) + done;
-      part->iov_len -= done;
-      n -= done;
-      if (part->iov_len == 0) ++part;
-    }
-  }
+  auto bytes = [](std::string_view text) {
+    return std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+  };
+  const std::span<const uint8_t> parts[] = {bytes(f.pending), bytes(more)};
+  const int err = WriteAll(f.fd, parts);
   f.pending.clear();
+  if (err) {
+    f.writeError = err;
+    Raise(WriteErrorNumber(err), f.path + ": " + std::strerror(err));
+  }
 }
 
 }  // namespace

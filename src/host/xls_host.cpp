@@ -6,11 +6,9 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -22,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "host/write_all.h"
 #include "strings/runtime_error.h"
 #include "xls/book.h"
 #include "xls/cfb.h"
@@ -207,38 +206,6 @@ constexpr size_t kTempSuffix = 6;
   Raise(kRefused, what + ": " + std::strerror(err));
 }
 
-// A file's bytes as pieces written one after another (see xls::CfbImage).
-using Pieces = std::span<const std::span<const uint8_t>>;
-
-void WriteAll(int fd, Pieces pieces) {
-  size_t next = 0, done = 0;  // the piece being written, and how much of it is
-  for (;;) {
-    while (next < pieces.size() && done == pieces[next].size()) {
-      ++next;
-      done = 0;
-    }
-    if (next == pieces.size()) return;
-    std::array<iovec, 64> iov;
-    size_t n = 0;
-    for (size_t k = next; k < pieces.size() && n < iov.size(); ++k) {
-      const size_t from = k == next ? done : 0;
-      iov[n++] = {const_cast<uint8_t*>(pieces[k].data() + from), pieces[k].size() - from};
-    }
-    ssize_t w = ::writev(fd, iov.data(), static_cast<int>(n));
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) SaveFailed("cannot write the workbook", w < 0 ? errno : ENOSPC);
-    for (auto left = static_cast<size_t>(w); left;) {
-      const size_t step = std::min(left, pieces[next].size() - done);
-      left -= step;
-      done += step;
-      if (done == pieces[next].size()) {
-        ++next;
-        done = 0;
-      }
-    }
-  }
-}
-
 // What a newly created file gets (temporary ones are 0600): read once, since
 // the process never changes its umask.
 mode_t NewFileMode() {
@@ -253,7 +220,7 @@ mode_t NewFileMode() {
 // The workbook's bytes handed to the file, with the mode a new file gets,
 // and the disk set to work on them, so that the flush finds most of it done.
 void Fill(int fd, Pieces bytes) {
-  WriteAll(fd, bytes);
+  if (const int err = WriteAll(fd, bytes)) SaveFailed("cannot write the workbook", err);
   if (::fchmod(fd, NewFileMode()) != 0) Raise(kRefused, std::string("cannot set file mode: ") + std::strerror(errno));
   ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);  // only a hint: the flush is fdatasync's
 }
