@@ -78,6 +78,14 @@ bool IsCellTableRecord(uint16_t type) {
   return type == rec::kRow || type == rec::kDbCell || IsCellRecord(type) || IsAttachedRecord(type);
 }
 
+// An emptied row's cell list for a new row, its storage kept; else a new one.
+std::vector<CellItem> FreeCells(SheetCells& sc) {
+  if (sc.freeCells.empty()) return {};
+  std::vector<CellItem> cells = std::move(sc.freeCells.back());
+  sc.freeCells.pop_back();
+  return cells;
+}
+
 RowItem& FindOrAddRow(SheetCells& sc, uint16_t row) {
   std::vector<RowItem>& rows = sc.rows;
   if (!rows.empty() && rows.back().row == row) return rows.back();
@@ -85,10 +93,7 @@ RowItem& FindOrAddRow(SheetCells& sc, uint16_t row) {
   if (it != rows.end() && it->row == row) return *it;
   RowItem item;
   item.row = row;
-  if (!sc.freeCells.empty()) {
-    item.cells = std::move(sc.freeCells.back());
-    sc.freeCells.pop_back();
-  }
+  item.cells = FreeCells(sc);
   return *rows.insert(it, std::move(item));
 }
 
@@ -366,11 +371,7 @@ void CopyCells(const SheetCells& from, SheetCells& to) {
     to.rows.pop_back();
   }
   while (to.rows.size() < from.rows.size()) {
-    to.rows.emplace_back();
-    if (!to.freeCells.empty()) {
-      to.rows.back().cells = std::move(to.freeCells.back());
-      to.freeCells.pop_back();
-    }
+    to.rows.emplace_back().cells = FreeCells(to);
   }
   for (size_t i = 0; i < from.rows.size(); ++i) {
     const RowItem& row = from.rows[i];
