@@ -16,7 +16,7 @@
 #include "xls/biff5.h"
 #include "xls/cell_table.h"
 #include "xls/cfb.h"
-#include "xls/workbook_stream.h"
+#include "xls/template.h"
 
 namespace {
 

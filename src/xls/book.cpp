@@ -5,7 +5,7 @@
 #include <limits>
 
 #include "xls/biff5.h"
-#include "xls/cell_table.h"
+#include "xls/workbook_stream.h"
 
 namespace skov::xls {
 
@@ -118,6 +118,7 @@ SheetCells& Book::Cells(size_t sheetIndex) {
   if (!parsed) parsed = BuildCells(*t_, t_->sheets[sheetIndex]);
   cells = spareCells_[sheetIndex] ? std::move(spareCells_[sheetIndex]) : std::make_unique<SheetCells>();
   CopyCells(*parsed, *cells);
+  CheckCells(*t_, *cells);
   return *cells;
 }
 
@@ -156,6 +157,7 @@ void Book::WriteCell(int sheet, int row, int column, std::u16string_view value) 
   CellItem* old = PrepareCellWrite(*t_, sc, r, c);
   const uint32_t isst = StringIndex(value);
   const int replaced = PutTextCell(*t_, sc, r, c, isst, old);
+  CheckCells(*t_, sc, r);
   if (!t_->Biff5()) totalDelta_ += 1 - replaced;
   changed_ = true;
 }
@@ -197,6 +199,7 @@ void Book::WriteRow(int sheet, int row, std::span<const CellText> cells) {
   }
   if (!rowWrites_.empty()) {
     const int replaced = PutTextRow(*t_, sc, static_cast<uint16_t>(row - 1), rowWrites_);
+    CheckCells(*t_, sc, row - 1);
     if (!t_->Biff5()) totalDelta_ += static_cast<int64_t>(rowWrites_.size()) - replaced;
     changed_ = true;
   }

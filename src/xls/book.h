@@ -11,12 +11,12 @@
 
 #include "strings/cell_text.h"
 #include "xls/cell_table.h"
+#include "xls/cell_table_edit.h"
 #include "xls/error.h"
 #include "xls/string_table.h"
-#include "xls/workbook_stream.h"
+#include "xls/template.h"
 
 namespace skov::xls {
-
 
 // Operations throw xls::Error: Fault::NoSuchWindow or TooFewSheets for a
 // window or worksheet that does not exist, Fault::RefusedWrite for a write

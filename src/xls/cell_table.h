@@ -1,5 +1,7 @@
 // The cell table of a sheet being filled: rows, cells, split MULBLANK/MULRK
-// parts, and the ROW/DBCELL/INDEX/DIMENSIONS records written around them.
+// parts; read in cell_table_read.cpp, edited in cell_table_edit.cpp and
+// written, with the ROW/DBCELL/INDEX/DIMENSIONS records around it, in
+// cell_table_write.cpp.
 //
 // What is copied, what is rebuilt, and why: a sheet nobody writes to is
 // copied byte for byte. Once a cell of a sheet is written, its cell table
@@ -26,6 +28,18 @@
 // one-at-a-time path. A sheet's table is parsed once per bound template and
 // copied into a table kept from the last fill, so a folder run allocates
 // next to nothing per file.
+//
+// Invariants, asserted by CheckCells in debug builds after every edit and
+// before a table is written:
+//   1. `rows` ascend strictly by row number.
+//   2. A row's items ascend by first column, each with first <= last. Items
+//      overlap only where two of the template's records did (`overlapping`);
+//      a written (New) item shares its column with nothing but a formula
+//      that anchors others (such an anchor stays where it is).
+//   3. A Rebuilt item's bytes are held in its own table's `rebuilt`, so a
+//      table reused for the next fill never reads another table's storage.
+//   4. A MulPart covers only columns of its template MULBLANK/MULRK:
+//      origFirst <= first and last <= the record's last column.
 #pragma once
 
 #include <array>
@@ -36,7 +50,7 @@
 #include <vector>
 
 #include "xls/biff.h"
-#include "xls/workbook_stream.h"
+#include "xls/template.h"
 
 namespace skov::xls {
 
@@ -116,46 +130,29 @@ struct SheetCells : SheetArea {
   std::vector<std::vector<CellItem>> freeCells;  // emptied rows' lists, for new rows
 };
 
-// A text cell to write: its column (from 0) and its string's index.
-struct RowWrite {
-  uint16_t column;
-  uint32_t isst;
-};
-
-bool IsCellRecord(uint16_t type);
-// Columns a sound cell record covers; false when its size does not fit its kind.
-bool CellColumns(uint16_t type, const uint8_t* body, uint16_t len, uint16_t& first, uint16_t& last);
-
+// The table as the template has it; `sh` is one of `t`'s sheets.
 std::unique_ptr<SheetCells> BuildCells(const Template& t, const SheetInfo& sh);
 // A table as BuildCells made it, copied into one used before, keeping its
 // storage: cheaper than parsing the sheet's records again.
 void CopyCells(const SheetCells& from, SheetCells& to);
 
+// An emptied row's cell list for a new row, its storage kept; else a new one.
+std::vector<CellItem> FreeCells(SheetCells& sc);
+// The row's item, added in row order when there is none.
+RowItem& FindOrAddRow(SheetCells& sc, uint16_t row);
+// The row's item past the hint, else searched; nullptr when it has none.
+RowItem* FindRowAfterHint(SheetCells& sc, uint16_t row);
+// The cells of a row come one after another: mostly the hint itself, found inline.
+inline RowItem* FindRow(SheetCells& sc, uint16_t row) {
+  if (sc.rowHint < sc.rows.size() && sc.rows[sc.rowHint].row == row) return &sc.rows[sc.rowHint];
+  return FindRowAfterHint(sc, row);
+}
 CellItem* FindCell(SheetCells& sc, uint16_t row, uint16_t column);
 // The records of a cell item, header first; empty for a new cell or a part.
 std::span<const uint8_t> ItemBytes(const Template& t, const CellItem& c);
 
-// Readies the cell at (row, column), from 0, for a write: a shared formula
-// anchored there moves on. Fault::RefusedWrite when the cell belongs to an
-// array or table formula. The cell item there, if any, for PutTextCell.
-CellItem* PrepareCellWrite(const Template& t, SheetCells& sc, uint16_t row, uint16_t column);
-// Puts a LABELSST with string `isst` at (row, column), keeping the format of
-// a cell there, else taking the row's or column's cell XF, else the default.
-// Any other record a writer left for the same cell goes too. The number of
-// LABELSST cells it replaced.
-int PutTextCell(const Template& t, SheetCells& sc, uint16_t row, uint16_t column, uint32_t isst,
-                 CellItem* old);
-
-// Whether PutTextRow may write row `row`: none of its cells is a formula,
-// and no two of the template's records share a cell.
-bool RowTakesRun(SheetCells& sc, uint16_t row);
-// The cells of `writes` (ascending columns, each once) put into the row in
-// one pass, exactly as PutTextCell would put them one by one. The number of
-// LABELSST cells it replaced.
-int PutTextRow(const Template& t, SheetCells& sc, uint16_t row, std::span<const RowWrite> writes);
-
-// The sheet's substream with its cell table rebuilt.
-void WriteRebuiltSheet(std::vector<uint8_t>& out, const Template& t, size_t sheetIndex, const SheetCells& sc,
-                       uint16_t window2Flags, const NewLabels& labels);
+// Invariants 1-4 above, asserted in debug builds (2-4 for row `onlyRow`
+// alone when it is given); nothing in release builds.
+void CheckCells(const Template& t, const SheetCells& sc, int onlyRow = -1);
 
 }  // namespace skov::xls

@@ -1,5 +1,4 @@
-// The workbook stream: globals and sheet substreams located once in the
-// template, and the stream written back with a book's edits.
+// The workbook stream written back from the template and a book's edits.
 #pragma once
 
 #include <array>
@@ -9,69 +8,11 @@
 #include <string_view>
 #include <vector>
 
-#include "xls/biff.h"
-#include "xls/code_page.h"
-#include "xls/string_table.h"
+#include "xls/cell_table.h"
+#include "xls/cell_table_write.h"
+#include "xls/template.h"
 
 namespace skov::xls {
-
-// One sheet substream (BOF .. EOF) of the template.
-struct SheetInfo {
-  size_t boundSheet = 0;  // index of its BOUNDSHEET in Template::globals
-  uint32_t start = 0;     // stream position of its BOF
-  uint32_t end = 0;       // just past its EOF
-  uint16_t bofType = 0;   // bof::kWorksheet worksheet/dialog, 0x0020 chart, 0x0040 macro sheet
-  bool worksheet = false;
-  std::vector<RecRef> records;  // every record of the substream, BOF and EOF included
-  std::vector<uint8_t> depth;   // 1 for the sheet's own records, more inside embedded substreams
-  int window2 = -1;             // index in records
-  int index = -1;               // INDEX record, index in records
-};
-
-// The parsed template: the stream's bytes and where its records lie.
-struct Template {
-  std::vector<uint8_t> bytes;
-  // BIFF8 (Excel 97 to 2003) or BIFF5 (Excel 5.0 and 95, without a string
-  // table; its texts in `codePage`, null for BIFF8).
-  uint16_t version = bof::kBiff8;
-  std::unique_ptr<const CodePage> codePage;
-  bool Biff5() const { return version != bof::kBiff8; }
-  std::vector<RecRef> globals;  // BOF .. EOF of the workbook globals
-  std::vector<SheetInfo> sheets;         // BOUNDSHEET (tab) order
-  std::vector<size_t> worksheets;        // indices into sheets, the n-th worksheet first
-  std::vector<size_t> window1;           // indices into globals
-  std::vector<size_t> streamOrder;       // indices into sheets, by position in the stream
-  int sst = -1;       // index into globals; its CONTINUEs follow up to sstEnd
-  int sstEnd = -1;    // one past the last CONTINUE of the SST
-  int extSst = -1;    // index into globals
-  SstTable strings;
-  // Cell formats: whether each XF is a style XF (empty when the globals hold
-  // no XF, and any index is taken as it is), the last XF record, and the
-  // format a new cell gets when its row and column give none.
-  std::vector<bool> styleXf;
-  int lastXf = -1;  // index into globals
-  uint16_t defaultCellXf = xf::kDefaultCell;
-  // Without any cell XF, the default is a new one after the last XF: the
-  // "Standard" style's look, that style as its parent.
-  bool addsCellXf = false;
-  std::array<uint8_t, xf::kSize> newCellXf{};
-};
-
-// Whether a new cell may use XF `index`: a cell XF, not a style XF.
-bool IsCellXf(const Template& t, uint16_t index);
-
-// Fault::NotAWorkbook, OldVersion, Encrypted or Damaged for a stream that is
-// not a sound, unencrypted BIFF8 or BIFF5 workbook.
-std::shared_ptr<const Template> ParseWorkbookStream(std::vector<uint8_t> stream);
-
-struct SheetCells;
-
-// BIFF5 texts of new cells in the code page, each once: text k is
-// bytes[offsets[k], offsets[k + 1]).
-struct NewLabels {
-  std::span<const uint8_t> bytes;
-  std::span<const uint32_t> offsets;
-};
 
 // What a book changes, as the stream writer needs it.
 struct StreamEdits {
