@@ -30,8 +30,15 @@ class GroupCursor {
     if (off_ == end_) NextRecord();
     return s_[off_++];
   }
-  uint16_t U16() { return static_cast<uint16_t>(Byte() | (Byte() << 8)); }
-  uint32_t U32() { return U16() | (static_cast<uint32_t>(U16()) << 16); }
+  // Low part first: the operands of | may be evaluated in either order.
+  uint16_t U16() {
+    const uint8_t low = Byte();
+    return static_cast<uint16_t>(low | (Byte() << 8));
+  }
+  uint32_t U32() {
+    const uint16_t low = U16();
+    return low | (static_cast<uint32_t>(U16()) << 16);
+  }
   void Skip(uint64_t n) {
     while (n) {
       if (off_ == end_) NextRecord();

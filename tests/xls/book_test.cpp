@@ -521,6 +521,24 @@ TEST(BookSst, StringsSplitAtRecordEndsReadBack) {
   EXPECT_EQ(ReadStream(again.Serialize()).sheets[0].cells.at({7, 0}).text, u"noch einer");
 }
 
+// A string's 16-bit character count may be cut by a record end: its low
+// byte is the first read, whatever the compiler's order of evaluation.
+TEST(BookSst, CountSplitByARecordEndReadsLowByteFirst) {
+  Bytes stream;
+  auto put = [&](uint16_t type, const Bytes& body) {
+    Le(stream, type, 2);
+    Le(stream, body.size(), 2);
+    stream.insert(stream.end(), body.begin(), body.end());
+  };
+  put(0x00FC, {1, 0, 0, 0, 1, 0, 0, 0, 0x02});  // total, unique, the count's low byte
+  Bytes rest = {0x01, 0x00};                      // its high byte, flags: 8-bit
+  rest.insert(rest.end(), 0x0102, 'q');
+  put(0x003C, rest);
+  const RecRef group[] = {ReadRecordAt(stream, 0), ReadRecordAt(stream, 4 + 9)};
+  const SstTable table = ParseSst(stream, group);
+  EXPECT_EQ(table.plain.Find(std::u16string(0x0102, u'q')), 0u);
+}
+
 TEST(BookSst, WorkbookWithoutStringTableGetsOne) {
   const Bytes stream = BuildStream({}, {{"A", {Dimensions(0, 0, 0, 0), Window2(0x06B6)}}});
   Book book(Parse(stream));
