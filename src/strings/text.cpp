@@ -9,6 +9,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "strings/case_fold.h"
 #include "strings/runtime_error.h"
 
 namespace skov {
@@ -26,12 +27,6 @@ char EncodeOne(char16_t c) {
   for (int i = 0; i < 32; ++i)
     if (kHigh[i] == c) return static_cast<char>(0x80 + i);
   return '?';
-}
-
-char16_t FoldCase(char16_t c) {
-  if (c >= u'a' && c <= u'z') return c - 0x20;
-  if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return c - 0x20;
-  return c;
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <optional>
 
+#include "strings/case_fold.h"
 #include "xls/bytes.h"
 
 namespace skov::xls {
@@ -28,14 +29,6 @@ constexpr uint8_t kSignature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE
 constexpr int kMaxStorageDepth = 64;
 
 [[noreturn]] void Damaged(const char* what) { throw CfbError(std::string("damaged compound file: ") + what); }
-
-char16_t UpperForCompare(char16_t c) {
-  if (c >= u'a' && c <= u'z') return char16_t(c - 32);
-  // Latin-1 letters; U+00F7 is the division sign, U+00FF pairs with U+0178.
-  if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return char16_t(c - 32);
-  if (c == 0xFF) return 0x178;
-  return c;
-}
 
 // ---------------------------------------------------------------- reading
 
@@ -579,7 +572,7 @@ class Writer {
 int CompareNames(std::u16string_view a, std::u16string_view b) {
   if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
   for (size_t i = 0; i < a.size(); ++i) {
-    const char16_t x = UpperForCompare(a[i]), y = UpperForCompare(b[i]);
+    const char16_t x = FoldCase(a[i]), y = FoldCase(b[i]);
     if (x != y) return x < y ? -1 : 1;
   }
   return 0;

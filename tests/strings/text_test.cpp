@@ -104,6 +104,8 @@ TEST(Keys, CaseIgnoredNothingElse) {
   EXPECT_FALSE(EqualsIgnoreCase(u" ZNAME", u"ZNAME"));
   EXPECT_FALSE(EqualsIgnoreCase(u"07", u"7"));
   EXPECT_FALSE(EqualsIgnoreCase(u"ß", u"SS"));
+  EXPECT_TRUE(EqualsIgnoreCase(u"\u00ff", u"\u0178"));  // a pair in Windows-1252, as the compound file folds it
+  EXPECT_FALSE(EqualsIgnoreCase(u"\u00f7", u"\u00d7"));  // division and multiplication signs
 }
 
 TEST(Numbers, SignPositionAndOverflow) {
