@@ -2,17 +2,12 @@
 // options, message boxes as stderr lines, the exit status from the passes.
 #include "app/batch_run.h"
 
-#include <filesystem>
-#include <system_error>
-
 #include "host/xls_host.h"
 #include "import/import.h"
 #include "import/run_summary.h"
 
 namespace skov {
 namespace {
-
-namespace fs = std::filesystem;
 
 class StderrMessages : public MessageService {
  public:
@@ -33,17 +28,11 @@ const char kUsage[] =
     "Aufruf: skov-import [--separator C] [--no-quotes] [--single|--folder] [--default-folder DIR] IMPORTDATEI\n"
     "Mehr unter: skov-import --help\n";
 
-// The dialog hands over a full path; keep the user's spelling otherwise.
-std::string FullPath(const std::string& path) {
-  std::error_code ec;
-  fs::path p = fs::absolute(fs::path(path), ec);
-  if (ec) return path;
-  return p.lexically_normal().string();
-}
-
-std::string BaseName(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
+// Without trailing separators (the host's default folder is given that
+// way); a root keeps its own.
+Text WithoutTrailingSeparator(Text path) {
+  while (path.size() > 1 && os::IsSeparator(path.back()) && os::FolderOf(path) != path) path.pop_back();
+  return path;
 }
 
 }  // namespace
@@ -59,7 +48,7 @@ int ExitStatusFor(const RunOutcome& outcome) {
   return anySaved ? 0 : 1;
 }
 
-int BatchMain(const std::vector<std::string>& args, const EnvLookup& env, std::ostream& out, std::ostream& err,
+int BatchMain(const std::vector<std::string>& args, const os::EnvLookup& env, std::ostream& out, std::ostream& err,
               bool errIsTerminal) {
   const ParsedArgs parsed = ParseBatchArgs(args);
   if (parsed.outcome == ParseOutcome::Help) {
@@ -76,38 +65,41 @@ int BatchMain(const std::vector<std::string>& args, const EnvLookup& env, std::o
   }
   const BatchOptions& o = parsed.options;
 
-  std::string folder = o.defaultFolder ? *o.defaultFolder : DocumentsFolder(env);
+  // Paths as the shell gave them: bytes, shown back as they came.
+  Text folder = o.defaultFolder ? FromFileName(*o.defaultFolder) : os::DocumentsFolder(env);
   if (folder.empty()) {
     err << "skov-import: Kein Standardordner bekannt (HOME ist nicht gesetzt). Bitte --default-folder DIR angeben.\n";
     return 2;
   }
-  folder = WithoutTrailingSlash(FullPath(folder));
-  std::error_code ec;
-  if (!fs::is_directory(folder, ec)) {
-    err << "skov-import: Der Standardordner existiert nicht: " << folder << '\n'
+  // The dialog hands over a full path; keep the user's spelling otherwise.
+  folder = WithoutTrailingSeparator(os::Absolute(folder));
+  os::FileInfo info;
+  if (!os::Stat(folder, info) || !info.folder) {
+    err << "skov-import: Der Standardordner existiert nicht: " << ToFileName(folder) << '\n'
         << "Dort werden SKOV_IMPORT.XLS und das Protokoll erwartet (--default-folder DIR).\n";
     return 2;
   }
   // The file dialog only ever answers with an existing file.
-  const std::string importFile = FullPath(o.importFile);
-  if (!fs::is_regular_file(importFile, ec)) {
-    const char* what = fs::is_directory(importFile, ec) ? "ist ein Ordner"
-                       : fs::exists(importFile, ec)     ? "ist keine gewoehnliche Datei"
-                                                         : "existiert nicht";
-    err << "skov-import: Die Importdatei " << what << ": " << importFile << '\n';
+  const Text importFile = os::Absolute(FromFileName(o.importFile));
+  if (!os::Stat(importFile, info) || !info.regular) {
+    const bool exists = os::Stat(importFile, info);
+    const char* what = exists && info.folder ? "ist ein Ordner"
+                       : exists              ? "ist keine gewoehnliche Datei"
+                                             : "existiert nicht";
+    err << "skov-import: Die Importdatei " << what << ": " << ToFileName(importFile) << '\n';
     return 2;
   }
-  const std::string templatePath = folder + "/SKOV_IMPORT.XLS";
-  if (!fs::exists(templatePath, ec)) err << "skov-import: Vorlage nicht gefunden: " << templatePath << '\n';
+  const Text templatePath = folder + os::kSeparator + u"SKOV_IMPORT.XLS";
+  if (!os::Stat(templatePath, info)) err << "skov-import: Vorlage nicht gefunden: " << ToFileName(templatePath) << '\n';
 
   ImportState state;
   state.MitAnfuehrungszeichen = o.quotes;
   state.Trennzeichen = o.separator;
   state.VerzeichnisImport = o.folderMode;
-  state.Importdatei = FromFileName(importFile);
+  state.Importdatei = importFile;
   state.LetzterDialog = RecordForChosenFile(state.Importdatei);
 
-  std::unique_ptr<SpreadsheetHost> host = MakeXlsHost(FromFileName(folder));
+  std::unique_ptr<SpreadsheetHost> host = MakeXlsHost(folder);
   StderrMessages messages(err);
   NoPointer pointer;
   RuntimeFiles files;
@@ -115,7 +107,7 @@ int BatchMain(const std::vector<std::string>& args, const EnvLookup& env, std::o
 
   if (errIsTerminal) {
     ctx.progress = [&](int index, int total, const Text& name) {
-      err << '[' << index << '/' << total << "] " << BaseName(ToUtf8(name)) << std::endl;
+      err << '[' << index << '/' << total << "] " << ToUtf8(os::BaseName(name)) << std::endl;
     };
   }
   ImportStarten(ctx);

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/batch_folder.h"
 #include "app/batch_options.h"
+#include "os/os.h"
 
 namespace skov {
 
@@ -31,7 +31,7 @@ int ExitStatusFor(const RunOutcome& outcome);
 
 // The whole command: args without the program name. Help goes to out,
 // everything else to err; progress lines only when errIsTerminal.
-int BatchMain(const std::vector<std::string>& args, const EnvLookup& env, std::ostream& out, std::ostream& err,
+int BatchMain(const std::vector<std::string>& args, const os::EnvLookup& env, std::ostream& out, std::ostream& err,
               bool errIsTerminal);
 
 }  // namespace skov

@@ -8,10 +8,12 @@
 #include "host/runtime_files.h"
 #include "host/xls_host.h"
 #include "import/import_state.h"
+#include "os/os.h"
 #include "ui/frm_import.h"
 #include "ui/qt_services.h"
 
 int main(int argc, char** argv) {
+  skov::os::PrepareProcess();
   QApplication app(argc, argv);
   QApplication::setStyle(QStringLiteral("Fusion"));  // honours the window's colours on every desktop
   QGuiApplication::setDesktopFileName(QStringLiteral("skov-import"));

@@ -1,13 +1,11 @@
 // skov-import: the import run from a shell, with the window's settings as options.
-#include <unistd.h>
-
-#include <cstdlib>
 #include <iostream>
 
 #include "app/batch_run.h"
+#include "os/os.h"
 
 int main(int argc, char** argv) {
+  skov::os::PrepareProcess();
   std::vector<std::string> args(argv + 1, argv + argc);
-  return skov::BatchMain(args, [](const char* name) { return std::getenv(name); }, std::cout, std::cerr,
-                         ::isatty(2) != 0);
+  return skov::BatchMain(args, skov::os::GetEnv, std::cout, std::cerr, skov::os::IsTerminal(2));
 }

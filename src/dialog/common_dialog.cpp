@@ -2,20 +2,13 @@
 #include "dialog/common_dialog.h"
 
 #include <algorithm>
-#include <filesystem>
-#include <system_error>
 
+#include "os/os.h"
 #include "strings/fields.h"
 #include "strings/runtime_error.h"
 
 namespace skov {
 namespace {
-
-Text CurrentDirectory() {
-  std::error_code ec;
-  const std::filesystem::path dir = std::filesystem::current_path(ec);
-  return ec ? Text() : FromUtf8(dir.string());
-}
 
 // The record as the platform leaves it after OK: the answer, its NUL, then
 // whatever the file buffer held behind it; the name alone in the title buffer.
@@ -30,13 +23,12 @@ void TakeAnswer(OpenFileName& record, const PlatformDialogAnswer& answer) {
   record.Flags = answer.flags;
 
   const bool list = path.find(u'\0') != Text::npos;  // a multiple selection names no single file
-  const size_t slash = path.rfind(u'/');
-  const size_t nameStart = slash == Text::npos ? 0 : slash + 1;
+  const size_t nameStart = path.size() - os::BaseName(path).size();
   record.lpstrFileTitle = BufferFor(list ? Text() : path.substr(nameStart));
   record.nMaxFileTitle = std::max(record.nMaxFileTitle, static_cast<int32_t>(record.lpstrFileTitle->size()));
-  record.nFileOffset = list ? 0 : static_cast<int16_t>(nameStart);
+  record.nFileOffset = list ? 0 : RecordOffset(nameStart);
   const size_t dot = path.rfind(u'.');
-  record.nFileExtension = !list && dot != Text::npos && dot >= nameStart ? static_cast<int16_t>(dot + 1) : 0;
+  record.nFileExtension = !list && dot != Text::npos && dot >= nameStart ? RecordOffset(dot + 1) : 0;
 }
 
 }  // namespace
@@ -59,7 +51,7 @@ Text ShowFileDialog(const Text& initialFolder, const Text& filter, int16_t filte
   record.nMaxFile = kDialogBuffer;
   record.lpstrFileTitle = Text(kDialogBuffer, u'\0');
   record.nMaxFileTitle = kDialogBuffer;
-  record.lpstrInitialDir = initialFolder.empty() ? CurrentDirectory() : initialFolder;
+  record.lpstrInitialDir = initialFolder.empty() ? os::CurrentFolder() : initialFolder;
   record.lpstrTitle = title;
   record.Flags = flags;
   record.lpstrDefExt = defaultExtension;

@@ -1,6 +1,8 @@
 // The dialog record a chosen full path leaves behind.
 #include "host/open_file_name.h"
 
+#include "os/os.h"
+
 namespace skov {
 
 Text NulPadded(const Text& text) {
@@ -13,6 +15,8 @@ Text BufferFor(const Text& text) {
   return text.size() < static_cast<size_t>(kDialogBuffer) ? NulPadded(text) : text + u'\0';
 }
 
+int16_t RecordOffset(size_t offset) { return offset <= 0x7FFF ? static_cast<int16_t>(offset) : 0; }
+
 OpenFileName RecordForChosenFile(const Text& fullPath) {
   OpenFileName r;
   r.lStructSize = 76;
@@ -20,11 +24,11 @@ OpenFileName RecordForChosenFile(const Text& fullPath) {
   r.nFilterIndex = 1;
   r.lpstrFile = BufferFor(fullPath);
   r.nMaxFile = static_cast<int32_t>(r.lpstrFile->size());
-  size_t slash = fullPath.rfind(u'/');
-  r.lpstrFileTitle = BufferFor(slash == Text::npos ? fullPath : fullPath.substr(slash + 1));
+  const TextView name = os::BaseName(fullPath);
+  r.lpstrFileTitle = BufferFor(Text(name));
   r.nMaxFileTitle = static_cast<int32_t>(r.lpstrFileTitle->size());
   r.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
-  if (slash != Text::npos && slash < 0x7FFF) r.nFileOffset = static_cast<int16_t>(slash + 1);
+  if (name.size() != fullPath.size()) r.nFileOffset = RecordOffset(fullPath.size() - name.size());
   return r;
 }
 

@@ -49,6 +49,10 @@ struct OpenFileName {
   bool operator==(const OpenFileName&) const = default;
 };
 
+// An offset into the file buffer as the record's 16-bit field holds it; 0
+// (unknown) for one past its range, as a Linux path may lie.
+int16_t RecordOffset(size_t offset);
+
 // The record a successful dialog leaves for a chosen full path: the file
 // buffer holds the path, the title buffer the name, both NUL-padded to 255
 // or, when longer, grown to hold them with their NUL.

@@ -1,18 +1,9 @@
 // Numbered text files in Windows-1252 with CR LF lines, as the runtime keeps them.
 #include "host/runtime_files.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
-#include <filesystem>
 
-#include "host/write_all.h"
 #include "strings/runtime_error.h"
 
 namespace skov {
@@ -20,9 +11,8 @@ namespace skov {
 struct RuntimeFiles::File {
   OpenMode mode = OpenMode::Input;
   std::string path;  // as opened, for messages
-  dev_t dev = 0;     // the file's identity, for the already-open test
-  ino_t ino = 0;
-  int fd = -1;
+  os::FileId id;     // the file's identity, for the already-open test
+  os::File file;
   // Input: a window of the file, refilled as lines are taken.
   std::vector<char> chunk;
   size_t pos = 0;
@@ -39,29 +29,26 @@ constexpr int kMaxNumber = 511;
 constexpr size_t kChunk = size_t{1} << 16;
 static_assert(kChunk <= RuntimeFiles::kMaxLineBytes, "a line within one chunk is never too long");
 
-// The runtime's number for a failed open or stat.
-int OpenErrorNumber(int err) {
-  switch (err) {
-    case ENOENT: return kPathNotFound;
-    case ENOTDIR: return kPathNotFound;
-    case ENAMETOOLONG: return kBadFileNameOrNumber;
+// The runtime's number for a failed open or listing.
+int OpenErrorNumber(os::Fault fault) {
+  switch (fault) {
+    case os::Fault::kMissing: return kFileNotFound;
+    case os::Fault::kMissingFolder: return kPathNotFound;
+    case os::Fault::kBadName: return kBadFileNameOrNumber;
     default: return kPathFileAccessError;
   }
 }
 
 // The runtime's number for a failed write: a full disk, a quota or a file
 // size limit are all "disk full".
-int WriteErrorNumber(int err) { return err == ENOSPC || err == EDQUOT || err == EFBIG ? kDiskFull : kDeviceIoError; }
+int WriteErrorNumber(os::Fault fault) { return fault == os::Fault::kNoSpace ? kDiskFull : kDeviceIoError; }
 
 // Whether the file holds a CR anywhere; read once, a chunk at a time.
-bool HoldsCr(int fd, std::vector<char>& chunk) {
-  off_t at = 0;
-  for (;;) {
-    const ssize_t n = ::pread(fd, chunk.data(), chunk.size(), at);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) Raise(kDeviceIoError, std::string("cannot read: ") + std::strerror(errno));
+bool HoldsCr(const os::File& file, std::vector<char>& chunk) {
+  for (uint64_t at = 0;;) {
+    const size_t n = os::ReadAt(file, at, chunk.data(), chunk.size());
     if (n == 0) return false;
-    if (std::memchr(chunk.data(), '\r', static_cast<size_t>(n))) return true;
+    if (std::memchr(chunk.data(), '\r', n)) return true;
     at += n;
   }
 }
@@ -69,29 +56,30 @@ bool HoldsCr(int fd, std::vector<char>& chunk) {
 // The next chunk of input; false at the end of the file.
 bool Refill(RuntimeFiles::File& f) {
   if (f.pos < f.end) return true;
-  for (;;) {
-    const ssize_t n = ::read(f.fd, f.chunk.data(), f.chunk.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) Raise(kDeviceIoError, std::string("cannot read: ") + std::strerror(errno));
-    f.pos = 0;
-    f.end = static_cast<size_t>(n);
-    return n > 0;
+  try {
+    f.end = os::Read(f.file, f.chunk.data(), f.chunk.size());
+  } catch (const os::Failure& e) {
+    Raise(kDeviceIoError, e.what());
   }
+  f.pos = 0;
+  return f.end > 0;
 }
 
 // The pending bytes, then `more`, written out in one call where it can.
 void WritePending(RuntimeFiles::File& f, std::string_view more = {}) {
-  if (f.writeError) Raise(WriteErrorNumber(f.writeError), f.path);
+  if (f.writeError) Raise(f.writeError, f.path);
   auto bytes = [](std::string_view text) {
     return std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()), text.size());
   };
   const std::span<const uint8_t> parts[] = {bytes(f.pending), bytes(more)};
-  const int err = WriteAll(f.fd, parts);
-  f.pending.clear();
-  if (err) {
-    f.writeError = err;
-    Raise(WriteErrorNumber(err), f.path + ": " + std::strerror(err));
+  try {
+    os::WriteAll(f.file, parts);
+  } catch (const os::Failure& e) {
+    f.pending.clear();
+    f.writeError = WriteErrorNumber(e.fault());
+    Raise(f.writeError, f.path + ": " + e.what());
   }
+  f.pending.clear();
 }
 
 }  // namespace
@@ -111,10 +99,10 @@ int RuntimeFiles::FreeFile() const {
 bool RuntimeFiles::IsOpen(int number) const { return files_.count(number) != 0; }
 
 bool RuntimeFiles::HoldsOpen(const Text& path) const {
-  struct stat st {};
-  if (files_.empty() || ::stat(ToFileName(path).c_str(), &st) != 0) return false;
+  os::FileInfo info;
+  if (files_.empty() || !os::Stat(path, info)) return false;
   for (const auto& [n, f] : files_)
-    if (f->dev == st.st_dev && f->ino == st.st_ino) return true;
+    if (f->id == info.id) return true;
   return false;
 }
 
@@ -128,53 +116,33 @@ void RuntimeFiles::Open(const Text& path, OpenMode mode, int number, bool /*shar
   if (number < 1 || number > kMaxNumber) Raise(kBadFileNameOrNumber, "bad file number");
   if (files_.count(number)) Raise(kFileAlreadyOpen, "file number in use");
   if (path.empty() || path.find(u'\0') != Text::npos) Raise(kBadFileNameOrNumber, "bad file name");
-  const std::string native = ToFileName(path);
+  const std::string shown = ToFileName(path);
   // The same file under any name (links included) counts as already open.
-  struct stat known {};
-  if (!files_.empty() && ::stat(native.c_str(), &known) == 0) {
+  os::FileInfo known;
+  if (!files_.empty() && os::Stat(path, known)) {
     for (const auto& [n, f] : files_) {
-      if (f->dev == known.st_dev && f->ino == known.st_ino && (f->mode == OpenMode::Output || mode == OpenMode::Output))
-        Raise(kFileAlreadyOpen, native);
+      if (f->id == known.id && (f->mode == OpenMode::Output || mode == OpenMode::Output))
+        Raise(kFileAlreadyOpen, shown);
     }
   }
   auto file = std::make_unique<File>();
   file->mode = mode;
-  file->path = native;
-  // Non-blocking, so that a FIFO fails here instead of waiting for a peer;
-  // output is emptied only once it is known to be a regular file.
-  const int flags = (mode == OpenMode::Input ? O_RDONLY : O_WRONLY | O_CREAT) | O_CLOEXEC | O_NONBLOCK;
-  const int fd = ::open(native.c_str(), flags, 0666);
-  if (fd < 0) {
-    const int err = errno;
-    if (err == ENOENT && mode == OpenMode::Input) {
-      std::error_code ec;
-      auto parent = std::filesystem::path(native).parent_path();
-      bool folder = parent.empty() || std::filesystem::is_directory(parent, ec);
-      Raise(folder ? kFileNotFound : kPathNotFound, native);
-    }
-    Raise(OpenErrorNumber(err), native + ": " + std::strerror(err));
+  file->path = shown;
+  try {
+    file->file = mode == OpenMode::Input ? os::OpenRead(path) : os::CreateFresh(path);
+    file->id = os::Info(file->file).id;
+  } catch (const os::Failure& e) {
+    Raise(OpenErrorNumber(e.fault()), e.what());
   }
-  file->fd = fd;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    Raise(kPathFileAccessError, native + " is not a regular file");
-  }
-  file->dev = st.st_dev;
-  file->ino = st.st_ino;
   if (mode == OpenMode::Input) {
     file->chunk.swap(spareChunk_);  // one input buffer for the whole run
     file->chunk.resize(kChunk);
     try {
-      file->lfLines = !HoldsCr(fd, file->chunk);
-    } catch (...) {
-      ::close(fd);
-      throw;
+      file->lfLines = !HoldsCr(file->file, file->chunk);
+    } catch (const os::Failure& e) {
+      file->chunk.swap(spareChunk_);
+      Raise(kDeviceIoError, std::string("cannot read: ") + e.what());
     }
-  } else if (::ftruncate(fd, 0) != 0) {
-    const int err = errno;
-    ::close(fd);
-    Raise(kPathFileAccessError, native + ": " + std::strerror(err));
   }
   files_[number] = std::move(file);
 }
@@ -227,7 +195,7 @@ void RuntimeFiles::AppendZones(std::string& out, std::initializer_list<TextView>
   const size_t start = out.size();
   bool first = true;
   for (TextView item : items) {
-    if (!first) out.append(14 - (out.size() - start) % 14, ' ');
+    if (!first) out.append(ZonePadding(out.size() - start), ' ');
     first = false;
     AppendCp1252(out, item);
   }
@@ -243,7 +211,7 @@ void RuntimeFiles::PrintZones(int number, std::initializer_list<TextView> items)
 void RuntimeFiles::PrintLines(int number, std::string_view lines) {
   File& f = Get(number);
   if (f.mode != OpenMode::Output) Raise(kBadFileMode, "not open for output");
-  if (f.writeError) Raise(WriteErrorNumber(f.writeError), f.path);
+  if (f.writeError) Raise(f.writeError, f.path);
   // Lines that fill the buffer go out behind it without being copied there
   // first (a pass's held lines are some 50 KB).
   if (f.pending.size() + lines.size() >= kChunk) return WritePending(f, lines);
@@ -262,15 +230,24 @@ void RuntimeFiles::Close(int number) {
   files_.erase(it);
   if (f->chunk.capacity() > spareChunk_.capacity()) f->chunk.swap(spareChunk_);
   int err = 0;
+  std::string why;
   if (f->mode == OpenMode::Output) {
     try {
       WritePending(*f);
-    } catch (const RuntimeError&) {
+    } catch (const RuntimeError& e) {
       err = f->writeError;
+      why = e.what();
     }
   }
-  if (::close(f->fd) != 0 && !err && f->mode == OpenMode::Output) err = errno;
-  if (err) Raise(WriteErrorNumber(err), f->path + ": " + std::strerror(err));
+  try {
+    os::Close(f->file);
+  } catch (const os::Failure& e) {
+    if (!err && f->mode == OpenMode::Output) {
+      err = WriteErrorNumber(e.fault());
+      why = f->path + ": " + e.what();
+    }
+  }
+  if (err) Raise(err, why);
 }
 
 void RuntimeFiles::CloseAll() {
@@ -285,48 +262,29 @@ void RuntimeFiles::CloseAll() {
 
 void RuntimeFiles::LockFolder(const Text& folder) {
   UnlockFolder();
-  const std::string native = ToFileName(folder);
-  // A folder that cannot be opened here goes without a lock; opening the
-  // log in it then tells what is wrong.
-  const int fd = ::open(native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    const int err = errno;
-    ::close(fd);
-    if (err == EWOULDBLOCK) Raise(kFileAlreadyOpen, native + " is in use by another run");
-    return;  // no locks on this file system
+  bool locked = false;
+  try {
+    locked = folderLock_.TryLock(folder);
+  } catch (const os::Failure& e) {
+    Raise(kPathFileAccessError, e.what());
   }
-  folderLock_ = fd;
+  if (!locked) Raise(kFileAlreadyOpen, ToFileName(folder) + " is in use by another run");
 }
 
-void RuntimeFiles::UnlockFolder() {
-  if (folderLock_ < 0) return;
-  ::close(folderLock_);
-  folderLock_ = -1;
-}
+void RuntimeFiles::UnlockFolder() { folderLock_.Unlock(); }
 
-bool RuntimeFiles::SameFile(const Text& a, const Text& b) {
-  struct stat sa {}, sb {};
-  if (::stat(ToFileName(a).c_str(), &sa) != 0 || ::stat(ToFileName(b).c_str(), &sb) != 0) return false;
-  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
+bool RuntimeFiles::SameFile(const Text& a, const Text& b) { return os::SameFile(a, b); }
 
 std::vector<Text> RuntimeFiles::ListFiles(const Text& folder) {
-  std::vector<Text> names;
-  const std::string native = folder.empty() ? std::string(".") : ToFileName(folder);
-  DIR* dir = ::opendir(native.c_str());
-  if (!dir) Raise(OpenErrorNumber(errno), native);
-  while (dirent* e = ::readdir(dir)) {
-    std::string name = e->d_name;
-    if (name.empty() || name[0] == '.') continue;  // hidden on Linux
-    std::string full = native;
-    if (full.back() != '/') full += '/';
-    full += name;
-    struct stat st {};
-    if (::stat(full.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-    names.push_back(FromFileName(name));
+  std::vector<os::DirEntry> entries;
+  try {
+    entries = os::ListFolder(folder);
+  } catch (const os::Failure& e) {
+    Raise(OpenErrorNumber(e.fault()), e.what());
   }
-  ::closedir(dir);
+  std::vector<Text> names;
+  for (os::DirEntry& e : entries)
+    if (e.regular && !e.hidden) names.push_back(std::move(e.name));
   std::sort(names.begin(), names.end(), [](const Text& a, const Text& b) {
     size_t n = std::min(a.size(), b.size());
     for (size_t i = 0; i < n; ++i) {

@@ -10,11 +10,18 @@
 #include <string_view>
 #include <vector>
 
+#include "os/os.h"
 #include "strings/text.h"
 
 namespace skov {
 
 enum class OpenMode { Input, Output };
+
+// Print zones begin every kPrintZone characters (columns 1, 15, 29, ...).
+constexpr size_t kPrintZone = 14;
+// The spaces from `column` (counted from 0) to the start of the next zone:
+// at least one, a whole zone at a zone's start.
+constexpr size_t ZonePadding(size_t column) { return kPrintZone - column % kPrintZone; }
 
 // Files hold Windows-1252 text. A line ends at CR or CR LF; a file that holds
 // no CR at all (made on Linux) is split at LF instead. Only regular files are
@@ -36,7 +43,9 @@ class RuntimeFiles {
   // The lowest unused number from 1 to 511, 0 when all are in use.
   int FreeFile() const;
 
-  // Output empties an existing file. A path this process holds open for
+  // Output writes a new file in the name's place: an existing file of that
+  // name is removed, never emptied, so a file reached through a link or
+  // under a second name is not touched. A path this process holds open for
   // output cannot be opened again, nor one it holds open at all for output
   // (error 55). `shared` lets other processes read the file meanwhile; on
   // Linux nothing locks, so it only documents the intent.
@@ -70,10 +79,10 @@ class RuntimeFiles {
   // Never raises.
   void CloseAll();
 
-  // An exclusive lock on the folder, held until UnlockFolder or destruction,
-  // so that runs sharing a default folder take turns. 55 when another run
-  // holds it; where the folder or its file system gives no lock the run goes
-  // on without.
+  // An exclusive lock on the folder's lock file, held until UnlockFolder or
+  // destruction, so that runs sharing a default folder take turns. 55 when
+  // another run holds it, 75 when the lock file cannot be made; where the
+  // file system gives no locks the run goes on without.
   void LockFolder(const Text& folder);
   void UnlockFolder();
 
@@ -81,9 +90,9 @@ class RuntimeFiles {
   static bool SameFile(const Text& a, const Text& b);
 
   // The plain, non-hidden files of a folder, names only (any bytes, see
-  // FromFileName), in name order
-  // (letter case ignored). A folder path ends with "/". 76 when there is no
-  // such folder, 75 when it cannot be read.
+  // FromFileName), in name order (letter case ignored). A folder path ends
+  // with a separator. 76 when there is no such folder, 75 when it cannot be
+  // read.
   static std::vector<Text> ListFiles(const Text& folder);
 
   struct File;  // one open number; defined with the functions
@@ -94,7 +103,7 @@ class RuntimeFiles {
   std::string line_;  // the line being printed or read, reused
   std::string raw_;   // the line last read
   std::vector<char> spareChunk_;  // an input buffer kept from a closed file
-  int folderLock_ = -1;
+  os::FolderLock folderLock_;
 };
 
 }  // namespace skov

@@ -5,6 +5,7 @@
 #include <memory>
 #include <span>
 
+#include "os/os.h"
 #include "strings/cell_text.h"
 #include "strings/text.h"
 
@@ -24,6 +25,11 @@ class PendingSave {
   // would. The folder entry is durable only after
   // SpreadsheetHost::FlushSavedFolders.
   virtual void Finish() = 0;
+  // Until Finish, a name the saved bytes can be read under (beside the
+  // target); empty when there is none.
+  virtual Text ReadableAs() const { return {}; }
+  // The file that takes the target's name at Finish; unknown when not told.
+  virtual os::FileId Identity() const { return {}; }
 };
 
 // A workbook bound from a file. Every operation may raise RuntimeError:

@@ -69,12 +69,9 @@ void SchreibfehlerMelden(ImportContext& ctx, const Text& path, int number);
 void GrundMelden(ImportContext& ctx, const Text& reason);
 void GrundMelden(ImportContext& ctx, const Text& reason, PassRecord& pass);
 
-// Every begun save flushed, renamed into place and logged ("Neue
-// Excel-Datei:" or why not) in its place among the held log lines.
+// Every begun save made final and logged ("Neue Excel-Datei:" or why not)
+// in its place among the held log lines.
 void SpeicherungenAbschliessen(ImportContext& ctx);
-
-// Whether a begun save is still to reach this path.
-bool SpeicherungOffen(const ImportContext& ctx, const Text& path);
 
 // A workbook left open by a failed pass is closed unsaved and let go.
 void MappeVerwerfen(ImportContext& ctx);

@@ -2,6 +2,7 @@
 // name per pass.
 #include "host/runtime_files.h"
 #include "import/handler.h"
+#include "os/os.h"
 
 namespace skov {
 namespace {
@@ -23,7 +24,7 @@ bool ImportListeErstellen(ImportContext& ctx) {
     ctx.summary.filesListed = 1;
     return true;
   }
-  const Text listPath = s.StandardPfad + u"/IMPORT.LST";
+  const Text listPath = s.StandardPfad + os::kSeparator + u"IMPORT.LST";
   return WithHandler(
       [&] {
         s.ListeNr = ctx.files.FreeFile();

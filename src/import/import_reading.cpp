@@ -43,8 +43,17 @@ void KodierungPruefen(ImportContext& ctx, const Text& header) {
 bool ImportdateiOeffnen(ImportContext& ctx) {
   ImportState& s = ctx.state;
   const Text path = AktuellerImportpfad(s);
-  // An earlier pass's output read as input: read what that pass saved.
-  if (SpeicherungOffen(ctx, path)) SpeicherungenAbschliessen(ctx);
+  // An earlier pass's output read as input: read what that pass saved, from
+  // beside the target while its save waits for the batch. A folder run over
+  // its own earlier outputs would otherwise end a batch at every file.
+  Text lesen = path;
+  if (const PendingSave* offen = ctx.saves.Find(path)) {
+    lesen = offen->ReadableAs();
+    if (lesen.empty()) {
+      SpeicherungenAbschliessen(ctx);
+      lesen = path;
+    }
+  }
   return WithHandler(
       [&] {
         s.ImportNr = ctx.files.FreeFile();
@@ -52,7 +61,7 @@ bool ImportdateiOeffnen(ImportContext& ctx) {
           Protokoll(ctx, u"Importdatei kann nicht geoeffnet werden:", path);
           return false;
         }
-        ctx.files.Open(path, OpenMode::Input, s.ImportNr, true);
+        ctx.files.Open(lesen, OpenMode::Input, s.ImportNr, true);
         Protokoll(ctx, u"Importdatei geoeffnet:", path);
         return true;
       },

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "host/atomic_save.h"
 #include "host/open_file_name.h"
 #include "host/platform.h"
 #include "host/runtime_files.h"
@@ -122,17 +123,6 @@ struct RunSummary {
   int FilesFailed() const { return static_cast<int>(passes.size()) - FilesSaved(); }
 };
 
-// A save begun but not yet on disk: its log line, and those of every later
-// step, wait for its flush, so that the log reads exactly as if each save
-// had been done at once.
-struct OffeneSpeicherung {
-  std::unique_ptr<PendingSave> save;
-  size_t pass = 0;  // in RunSummary::passes
-  Text ausgabedatei;
-  Text zeichnungsname;
-  std::string danach;  // the later log lines, encoded
-};
-
 // The state plus the platform services one run works with.
 struct ImportContext {
   ImportState& state;
@@ -143,7 +133,9 @@ struct ImportContext {
   // Called at the start of each pass: index from 1, list length, file name.
   std::function<void(int, int, const Text&)> progress;
   RunSummary summary;
-  std::vector<OffeneSpeicherung> offen;  // in the order they were begun
+  // Saves begun and not yet final; the log lines of later steps wait behind
+  // them, so that the log reads exactly as if each save had been done at once.
+  SaveBatch saves;
 };
 
 }  // namespace skov

@@ -4,6 +4,7 @@
 
 #include "host/runtime_files.h"
 #include "import/handler.h"
+#include "os/os.h"
 #include "strings/fields.h"
 
 namespace skov {
@@ -19,7 +20,7 @@ bool LogDateiOeffnen(ImportContext& ctx) {
         if (path.size() < logName.size()) Raise(kInvalidArgument, "file path shorter than its title");
         s.Importverzeichnis = path.substr(0, path.size() - logName.size());
         s.StandardPfad = ctx.host.DefaultFilePath();
-        s.LogPfad = s.StandardPfad + u"/" + (s.VerzeichnisImport ? Text(u"IMPORT.LOG") : logName);
+        s.LogPfad = s.StandardPfad + os::kSeparator + (s.VerzeichnisImport ? Text(u"IMPORT.LOG") : logName);
         // Opening empties the log: an import file named like it (KATALOG,
         // PLAN.LOG) in the default folder would be lost.
         if (RuntimeFiles::SameFile(s.LogPfad, path))
@@ -61,8 +62,9 @@ void Zeile(ImportContext& ctx, const Text& text1, const Text* text2, std::string
   try {
     // Held lines go straight into their batch; the others through one buffer.
     static thread_local std::string buffer;
-    std::string& line = ctx.offen.empty() ? buffer : ctx.offen.back().danach;
-    if (ctx.offen.empty()) line.clear();
+    std::string* held = ctx.saves.Following();
+    std::string& line = held ? *held : buffer;
+    if (!held) line.clear();
     // Room for a pass's lines (some 50 KB for a drawing) from the start, so
     // that they are not copied each time the buffer grows.
     constexpr size_t kPlatz = size_t{1} << 16;
@@ -70,7 +72,7 @@ void Zeile(ImportContext& ctx, const Text& text1, const Text* text2, std::string
     // One byte per character in Windows-1252, so bytes count columns: the
     // line's length is known before it is written.
     const size_t zone = text1.size() + (text2 ? text2->size() : text2Bytes.size());
-    const size_t pad = 14 - zone % 14;
+    const size_t pad = ZonePadding(zone);
     const size_t start = line.size();
     line.resize(start + zone + pad + text3.size() + 2);
     char* o = EncodeCp1252(text1, line.data() + start);
@@ -79,7 +81,7 @@ void Zeile(ImportContext& ctx, const Text& text1, const Text* text2, std::string
     if (!text3.empty()) o = EncodeCp1252(text3, o);
     o[0] = '\r';
     o[1] = '\n';
-    if (ctx.offen.empty()) ctx.files.PrintLines(nr, line);
+    if (!held) ctx.files.PrintLines(nr, line);
   } catch (...) {
     // Writing the log never fails a run; the user is told once.
     SchreibfehlerMelden(ctx, ctx.state.LogPfad, ErrorNumberOf(std::current_exception()));
@@ -116,7 +118,7 @@ void SchreibfehlerMelden(ImportContext& ctx, const Text& path, int number) {
   if (std::find(unwritten.begin(), unwritten.end(), path) != unwritten.end()) return;
   unwritten.push_back(path);
   Text prompt = u"Datei konnte nicht vollstaendig geschrieben werden: " + path;
-  if (number == kDiskFull) prompt += u"\nKein Speicherplatz mehr (Datentraeger voll oder Dateigroesse begrenzt).";
+  if (number == kDiskFull) prompt += u"\n" + DiskFullReason();
   ctx.messages.Show(prompt, u"SKOV Import DDC");
 }
 

@@ -1,19 +1,14 @@
 // ImportStarten: the log, the list, one pass per import file, the closing message.
 #include "host/runtime_files.h"
 #include "import/handler.h"
+#include "os/os.h"
 
 namespace skov {
 namespace {
 
-// Saves begun and not yet flushed at most: a batch reaches the disk in about
-// two journal commits instead of two per file.
-constexpr size_t kSpeicherStapel = 8;
-
 // An error no procedure caught ends only the pass it happened in.
 void LaufzeitfehlerMelden(ImportContext& ctx, int number, const Text& detail) {
-  const std::string digits = std::to_string(number);
-  Protokoll(ctx, u"Laufzeitfehler " + Text(digits.begin(), digits.end()) + u": " + ErrorDescription(number) + u" - ",
-            detail);
+  Protokoll(ctx, RuntimeErrorTitle(number) + u": " + ErrorDescription(number) + u" - ", detail);
 }
 
 // One import file, from opening it to saving its workbook. True when saved.
@@ -81,7 +76,7 @@ void DateiSchleife(ImportContext& ctx) {
     } else {
       pass.grund.clear();
     }
-    if (ctx.offen.size() >= kSpeicherStapel) SpeicherungenAbschliessen(ctx);
+    if (ctx.saves.Full()) SpeicherungenAbschliessen(ctx);
     try {
       ctx.files.Flush(s.LogNr);
     } catch (...) {
@@ -96,6 +91,7 @@ void DateiSchleife(ImportContext& ctx) {
 void ImportStarten(ImportContext& ctx) {
   ImportState& s = ctx.state;
   ctx.summary = RunSummary();
+  ctx.saves.Reset();
   s.BlattNr = 1;
   ctx.pointer.Set(MousePointer::Hourglass);
   if (!LogDateiOeffnen(ctx)) {
@@ -109,7 +105,7 @@ void ImportStarten(ImportContext& ctx) {
       DateiSchleife(ctx);
     } catch (...) {
       // Only reading the list itself can get here; the passes catch their own.
-      LaufzeitfehlerMelden(ctx, ErrorNumberOf(std::current_exception()), s.StandardPfad + u"/IMPORT.LST");
+      LaufzeitfehlerMelden(ctx, ErrorNumberOf(std::current_exception()), s.StandardPfad + os::kSeparator + u"IMPORT.LST");
     }
     SpeicherungenAbschliessen(ctx);
     ctx.files.Close(s.ListeNr);

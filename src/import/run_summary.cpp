@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "os/os.h"
 #include "strings/text.h"
 
 namespace skov {
@@ -15,11 +16,6 @@ bool EndsWithIgnoreCase(const Text& name, const Text& suffix) {
 Text Number(int n) {
   const std::string digits = std::to_string(n);
   return Text(digits.begin(), digits.end());
-}
-
-Text BaseName(const Text& path) {
-  const size_t slash = path.rfind(u'/');
-  return slash == Text::npos ? path : path.substr(slash + 1);
 }
 
 // The log writes both texts without a separator; a reader gets a space.
@@ -48,7 +44,7 @@ std::vector<Text> SummaryLines(const RunSummary& summary, bool folderMode) {
       ++saved;
     } else if (CountsForRun(pass.file, folderMode)) {
       ++failed;
-      lines.push_back(BaseName(pass.file) + u": " + Reason(pass));
+      lines.push_back(Text(os::BaseName(pass.file)) + u": " + Reason(pass));
     } else {
       ++notCounted;
     }

@@ -1,86 +1,11 @@
 // The template workbook bound from the default folder, and the filled one
 // saved next to the import file.
 #include <algorithm>
-#include <condition_variable>
-#include <functional>
-#include <mutex>
-#include <system_error>
-#include <thread>
 
 #include "import/handler.h"
+#include "os/os.h"
 
 namespace skov {
-namespace {
-
-// Threads that flush a batch of saves side by side, kept for the process:
-// starting a thread per save cost a folder run more than its flushes.
-// The caller takes tasks too, so a batch also finishes without any worker.
-class Flusher {
- public:
-  static Flusher& Instance() {
-    static Flusher flusher;
-    return flusher;
-  }
-  ~Flusher() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      stop_ = true;
-    }
-    work_.notify_all();
-    for (std::thread& t : workers_) t.join();
-  }
-
-  // Runs every task, at most workers + 1 at once; returns when all are done.
-  // Tasks must not throw.
-  void RunAll(std::vector<std::function<void()>>& tasks) {
-    std::lock_guard<std::mutex> oneBatch(batch_);
-    std::unique_lock<std::mutex> lock(mutex_);
-    while (workers_.size() + 1 < tasks.size()) {
-      try {
-        workers_.emplace_back([this] { Work(); });
-      } catch (const std::system_error&) {
-        break;  // no thread to spare: fewer at once
-      }
-    }
-    tasks_ = &tasks;
-    next_ = 0;
-    finished_ = 0;
-    work_.notify_all();
-    while (next_ < tasks.size()) RunNext(lock);
-    done_.wait(lock, [&] { return finished_ == tasks.size(); });
-    tasks_ = nullptr;
-  }
-
- private:
-  Flusher() = default;
-
-  void RunNext(std::unique_lock<std::mutex>& lock) {
-    std::function<void()>& task = (*tasks_)[next_++];
-    lock.unlock();
-    task();
-    lock.lock();
-    if (++finished_ == tasks_->size()) done_.notify_all();
-  }
-
-  void Work() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    for (;;) {
-      work_.wait(lock, [&] { return stop_ || (tasks_ && next_ < tasks_->size()); });
-      if (stop_) return;
-      RunNext(lock);
-    }
-  }
-
-  std::mutex batch_;  // one batch at a time
-  std::mutex mutex_;
-  std::condition_variable work_, done_;
-  std::vector<std::thread> workers_;
-  std::vector<std::function<void()>>* tasks_ = nullptr;
-  size_t next_ = 0, finished_ = 0;
-  bool stop_ = false;
-};
-
-}  // namespace
 
 void MappeVerwerfen(ImportContext& ctx) {
   if (!ctx.state.Mappe) return;
@@ -97,7 +22,7 @@ bool VorlageOeffnen(ImportContext& ctx) {
   return WithHandler(
       [&] {
         s.StandardPfad = ctx.host.DefaultFilePath();
-        const Text path = s.StandardPfad + u"/" + u"SKOV_IMPORT.XLS";
+        const Text path = s.StandardPfad + os::kSeparator + u"SKOV_IMPORT.XLS";
         MappeVerwerfen(ctx);  // one left by an earlier failed pass
         s.Mappe = ctx.host.BindToFile(path);
         s.Mappe->Activate();
@@ -115,11 +40,14 @@ bool VorlageOeffnen(ImportContext& ctx) {
       });
 }
 
-// The file the output was first saved from in this run, empty when none.
+// The file whose pass saved this output in this run, empty when none: the
+// same path, or (where the folder names one file two ways) the same file.
 Text SchonGeschriebenAus(const ImportContext& ctx, const Text& ausgabe) {
   const ImportState& s = ctx.state;
+  auto file = [&](const PassRecord& pass) { return s.VerzeichnisImport ? s.Importverzeichnis + pass.file : pass.file; };
   for (const PassRecord& pass : ctx.summary.passes)
-    if (pass.saved && pass.output == ausgabe) return s.VerzeichnisImport ? s.Importverzeichnis + pass.file : pass.file;
+    if (pass.saved && pass.output == ausgabe) return file(pass);
+  if (std::optional<size_t> earlier = ctx.saves.WrittenAs(ausgabe)) return file(ctx.summary.passes[*earlier]);
   return {};
 }
 
@@ -134,63 +62,43 @@ void SpeichernGescheitert(ImportContext& ctx, int number, const Text& ausgabedat
     Protokoll(ctx, zeichnungsname + u".XLS :", u"Exceldatei kann nicht geschrieben werden.");
 }
 
-}  // namespace
+const Text kSchonGeschrieben = u"In diesem Lauf schon geschrieben aus:";
 
-bool SpeicherungOffen(const ImportContext& ctx, const Text& path) {
-  return std::any_of(ctx.offen.begin(), ctx.offen.end(),
-                     [&](const OffeneSpeicherung& o) { return o.ausgabedatei == path; });
-}
-
-void SpeicherungenAbschliessen(ImportContext& ctx) {
-  if (ctx.offen.empty()) return;
-  std::vector<OffeneSpeicherung> offen = std::move(ctx.offen);
-  ctx.offen.clear();
-  std::vector<std::exception_ptr> fehler(offen.size());
-  // All on disk before any is renamed, flushed side by side: they share the
-  // journal commit, and the disk merges their cache flushes.
-  std::vector<std::function<void()>> flushes;
-  for (size_t i = 0; i < offen.size(); ++i) {
-    flushes.emplace_back([&, i] {
-      try {
-        offen[i].save->Flush();
-      } catch (...) {
-        fehler[i] = std::current_exception();
-      }
-    });
-  }
-  Flusher::Instance().RunAll(flushes);
-  for (size_t i = 0; i < offen.size(); ++i) {
-    if (fehler[i]) continue;
-    try {
-      offen[i].save->Finish();
-    } catch (...) {
-      fehler[i] = std::current_exception();
-    }
-  }
-  for (OffeneSpeicherung& o : offen) o.save.reset();
-  ctx.host.FlushSavedFolders();
-  // Each save's line where it belonged, then what the run logged after it.
-  for (size_t i = 0; i < offen.size(); ++i) {
-    PassRecord& pass = ctx.summary.passes[offen[i].pass];
-    if (!fehler[i]) {
-      Protokoll(ctx, u"Neue Excel-Datei:", offen[i].ausgabedatei);
+// A begun save of the current pass, logged in its place once it is final.
+void SpeicherungAnhaengen(ImportContext& ctx, std::unique_ptr<PendingSave> save) {
+  const size_t index = ctx.summary.passes.size() - 1;
+  const Text ausgabedatei = ctx.state.Ausgabedatei, zeichnungsname = ctx.state.Zeichnungsname;
+  auto final = [&ctx, index, ausgabedatei, zeichnungsname](const SaveEnd& end, std::string_view danach) {
+    PassRecord& pass = ctx.summary.passes[index];
+    if (!end.error) {
+      Protokoll(ctx, u"Neue Excel-Datei:", ausgabedatei);
     } else {
-      SpeichernGescheitert(ctx, ErrorNumberOf(fehler[i]), offen[i].ausgabedatei, offen[i].zeichnungsname);
+      SpeichernGescheitert(ctx, ErrorNumberOf(end.error), ausgabedatei, zeichnungsname);
       pass.saved = false;
       pass.output.clear();
       pass.reason = ctx.state.Meldung;
       pass.reasonDetail = ctx.state.MeldungDetail;
-      GrundMelden(ctx, ErrorReasonOf(fehler[i]), pass);
+      const ImportState& s = ctx.state;
+      const Text reason = !end.sameAs ? ErrorReasonOf(end.error)
+                          : kSchonGeschrieben + (s.VerzeichnisImport ? s.Importverzeichnis : Text()) +
+                                ctx.summary.passes[*end.sameAs].file;
+      GrundMelden(ctx, reason, pass);
     }
-    if (ctx.state.LogNr != 0 && ctx.files.IsOpen(ctx.state.LogNr) && !offen[i].danach.empty()) {
+    // What the run logged after the save, where it belongs.
+    if (ctx.state.LogNr != 0 && ctx.files.IsOpen(ctx.state.LogNr) && !danach.empty()) {
       try {
-        ctx.files.PrintLines(ctx.state.LogNr, offen[i].danach);
+        ctx.files.PrintLines(ctx.state.LogNr, danach);
       } catch (...) {
         SchreibfehlerMelden(ctx, ctx.state.LogPfad, ErrorNumberOf(std::current_exception()));
       }
     }
-  }
+  };
+  ctx.saves.Add(std::move(save), ausgabedatei, index, std::move(final));
 }
+
+}  // namespace
+
+void SpeicherungenAbschliessen(ImportContext& ctx) { ctx.saves.Finish(ctx.host); }
 
 bool MappeSpeichern(ImportContext& ctx) {
   ImportState& s = ctx.state;
@@ -206,16 +114,16 @@ bool MappeSpeichern(ImportContext& ctx) {
         // part: only a named file in the import file's own folder is written.
         const TextView ordner(s.Importverzeichnis);
         const TextView name = TextView(s.Ausgabedatei).substr(std::min(ordner.size(), s.Ausgabedatei.size()));
-        if (!TextView(s.Ausgabedatei).starts_with(ordner) || name.find(u'/') != TextView::npos)
+        if (!TextView(s.Ausgabedatei).starts_with(ordner) || std::any_of(name.begin(), name.end(), os::IsSeparator))
           Raise(kHostRefused, "output outside the import folder",
                 u"Die Ausgabedatei laege nicht im Ordner der Importdatei:" + s.Importverzeichnis);
         if (name == u".XLS")
           Raise(kHostRefused, "output without a name", u"Die Ausgabedatei haette keinen Namen vor .XLS.");
         // Whether an earlier save of this output succeeded decides the next check.
-        if (SpeicherungOffen(ctx, s.Ausgabedatei)) SpeicherungenAbschliessen(ctx);
+        if (ctx.saves.Find(s.Ausgabedatei)) SpeicherungenAbschliessen(ctx);
         // PLAN.TXT and PLAN.CSV both give PLAN.XLS: the later one would replace the earlier.
         if (const Text erste = SchonGeschriebenAus(ctx, s.Ausgabedatei); !erste.empty())
-          Raise(kHostRefused, "output already written in this run", u"In diesem Lauf schon geschrieben aus:" + erste);
+          Raise(kHostRefused, "output already written in this run", kSchonGeschrieben + erste);
         // An import file whose name ends in .XLS would be replaced by its own
         // workbook; the file is open for reading, so saving over it is refused.
         if (ctx.files.HoldsOpen(s.Ausgabedatei))
@@ -224,7 +132,7 @@ bool MappeSpeichern(ImportContext& ctx) {
         if (!ctx.summary.passes.empty()) ctx.summary.passes.back().output = s.Ausgabedatei;
         if (save && !ctx.summary.passes.empty()) {
           // Logged once it is on disk; the pass counts as saved until then.
-          ctx.offen.push_back({std::move(save), ctx.summary.passes.size() - 1, s.Ausgabedatei, s.Zeichnungsname, {}});
+          SpeicherungAnhaengen(ctx, std::move(save));
         } else {
           if (save) {
             save->Finish();

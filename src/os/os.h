@@ -13,6 +13,7 @@
 //
 // Failures throw os::Failure with a Fault the callers map to their own
 // numbers and texts; nothing here knows the runtime's error numbers.
+// Every function may be called from any thread.
 #pragma once
 
 #include <cstdint>
@@ -94,6 +95,9 @@ struct FileInfo {
 // The file or folder a path names, links followed. False when nothing is
 // there or it cannot be examined.
 bool Stat(const Path& path, FileInfo& info);
+// The entry a path names itself, a last link not followed: what a rename
+// onto the path would replace. False as Stat.
+bool StatEntry(const Path& path, FileInfo& info);
 // Whether both paths name the same existing file (links, case-blind names).
 bool SameFile(const Path& a, const Path& b);
 
@@ -127,7 +131,10 @@ class File {
 File OpenRead(const Path& path);
 // A new, empty regular file for writing, in binary. A file that had this
 // name before is unlinked first, never emptied: through a link or a second
-// name it may be another file of the user's (the log and the list).
+// name it may be another file of the user's (the log and the list). A
+// symbolic link of that name is removed, not followed. kNotRegular when a
+// FIFO, device or folder has the name (it stays), kDenied when the old file
+// may not be written (it stays).
 File CreateFresh(const Path& path);
 FileInfo Info(const File& file);
 // Up to n bytes from the current position; 0 at the end.
@@ -157,12 +164,16 @@ struct DirEntry {
 std::vector<DirEntry> ListFolder(const Path& folder);
 
 // One run at a time per folder: an exclusive lock on a lock file in the
-// folder, created where missing and never removed (removing it would let
-// two runs lock two files). Held until Unlock or destruction.
+// folder (kLockFileName, hidden), created where missing and never removed
+// (removing it would let two runs lock two files). It needs only the right
+// to create a file there, not to list the folder. Held until Unlock or
+// destruction.
+extern const char16_t* const kLockFileName;
 class FolderLock {
  public:
-  // False when another process holds the lock; throws when the lock file
-  // cannot be created or locked for another reason.
+  // False when another process holds the lock; true also where the file
+  // system offers no locks at all (there is nothing to take turns with).
+  // Throws when the lock file cannot be created or opened.
   bool TryLock(const Path& folder);
   void Unlock();
 
@@ -174,11 +185,14 @@ class FolderLock {
 
 // A complete new file beside its target, waiting to take the target's name.
 // WriteReplacement creates it (unnamed while it is written where the file
-// system allows), fills it, and names it `temp` with this program's mark,
-// locked for as long as `file` is open; FlushReplacement puts it on the
-// disk; CommitReplacement renames it over the target (handles closed first
-// where the system requires it); DropReplacement removes it. A later
-// RemoveLeftovers removes one whose process died; nothing else.
+// system allows), fills it, and names it `temp` with this program's mark
+// (the name prefix kTempPrefix and six letters), locked for as long as
+// `file` is open, with the mode a new file gets; FlushReplacement puts it
+// on the disk; CommitReplacement renames it over the target (handles closed
+// first where the system requires it); DropReplacement removes it. A later
+// RemoveLeftovers removes one whose process died; nothing else. Until the
+// commit, `temp` can be opened for reading (OpenRead) and the commit still
+// succeeds while it is open.
 struct Replacement {
   Path target;
   Path temp;  // the name the bytes can be read under until the commit
@@ -195,9 +209,12 @@ void DropReplacement(Replacement& r) noexcept;
 // Windows: nothing, the rename was written through).
 void FlushFolder(const Path& folder);
 // Removes what saves of this program left in `folder` when their process
-// died: files that carry this program's mark and that no living save
-// holds. Never a file it cannot prove it made.
-void RemoveLeftovers(const Path& folder);
+// died: regular files named with this program's mark that no living save
+// holds locked and whose content is empty (created, not yet filled) or
+// starts with `signature` (what the caller's files start with). Never a
+// file it cannot prove it made.
+extern const char16_t* const kTempPrefix;
+void RemoveLeftovers(const Path& folder, std::span<const uint8_t> signature);
 
 // ---- The user and the process ---------------------------------------------
 

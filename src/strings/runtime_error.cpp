@@ -4,9 +4,16 @@
 namespace skov {
 
 RuntimeError::RuntimeError(int number, const std::string& detail, Text reason)
-    : std::runtime_error("Laufzeitfehler " + std::to_string(number) + (detail.empty() ? "" : ": " + detail)),
+    : std::runtime_error(ToUtf8(RuntimeErrorTitle(number)) + (detail.empty() ? "" : ": " + detail)),
       number_(number),
       reason_(std::move(reason)) {}
+
+Text RuntimeErrorTitle(int number) {
+  const std::string digits = std::to_string(number);
+  return u"Laufzeitfehler " + Text(digits.begin(), digits.end());
+}
+
+Text DiskFullReason() { return u"Kein Speicherplatz mehr (Datentraeger voll oder Dateigroesse begrenzt)."; }
 
 Text ErrorDescription(int number) {
   switch (number) {

@@ -41,6 +41,10 @@ class RuntimeError : public std::runtime_error {
 
 // German description of an error number, as the log shows it.
 Text ErrorDescription(int number);
+// "Laufzeitfehler N", as the log and the error's own text name it.
+Text RuntimeErrorTitle(int number);
+// Why a write failed on a full disk, a quota or a file size limit.
+Text DiskFullReason();
 
 [[noreturn]] void Raise(int number, const std::string& detail = {});
 [[noreturn]] void Raise(int number, const std::string& detail, const Text& reason);

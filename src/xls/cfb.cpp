@@ -23,7 +23,7 @@ constexpr uint32_t kMiniCutoff = 4096;
 constexpr uint32_t kMiniSectorSize = 64;
 constexpr uint32_t kDirEntrySize = 128;
 constexpr uint32_t kHeaderDifatCount = 109;
-constexpr uint8_t kSignature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+constexpr const uint8_t (&kSignature)[8] = kCfbSignature;
 // Real templates nest two or three levels; the limit keeps recursion (and the
 // tree's destructor) shallow on hostile input.
 constexpr int kMaxStorageDepth = 64;

@@ -11,6 +11,9 @@
 
 namespace skov::xls {
 
+// The first bytes of every compound file.
+inline constexpr uint8_t kCfbSignature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+
 // A file that is not a compound file, or whose structure is damaged.
 class CfbError : public std::runtime_error {
  public:

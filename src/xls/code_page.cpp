@@ -1,10 +1,8 @@
-// Code page tables: Windows-1252 built in, every other code page taken from iconv.
+// Code page tables: Windows-1252 built in, every other code page from the system.
 #include "xls/code_page.h"
 
-#include <iconv.h>
-
-#include <cerrno>
-#include <string>
+#include "os/os.h"
+#include "strings/cp1252.h"
 
 namespace skov::xls {
 namespace {
@@ -19,29 +17,6 @@ constexpr uint16_t kWindows1252 = 1252;
 constexpr uint16_t kUsAscii = 367;
 constexpr uint16_t kUtf16 = 1200;
 
-// Windows-1252 where it differs from Latin-1: bytes 0x80..0x9F.
-constexpr char16_t kCp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
-};
-
-std::string IconvName(uint16_t id) {
-  if (id == kMacRoman || id == kMacRomanBiff) return "MACINTOSH";
-  return "CP" + std::to_string(id);
-}
-
-// The UTF-16 unit `in` decodes to, or 0 when it is no whole character.
-char16_t Decode(iconv_t cd, const char* in, size_t n) {
-  char16_t unit[2] = {0, 0};
-  char* src = const_cast<char*>(in);
-  char* dst = reinterpret_cast<char*>(unit);
-  size_t left = n, room = sizeof unit;
-  iconv(cd, nullptr, nullptr, nullptr, nullptr);
-  if (iconv(cd, &src, &left, &dst, &room) == size_t(-1) || left != 0 || room != sizeof unit - 2) return 0;
-  return unit[0];
-}
-
 }  // namespace
 
 CodePage::CodePage(uint16_t id) : id_(id), bytes_(kUnits, kNone) {
@@ -52,25 +27,12 @@ CodePage::CodePage(uint16_t id) : id_(id), bytes_(kUnits, kNone) {
     return;
   }
   if (id == kUsAscii) return;
-  iconv_t cd = iconv_open("UTF-16LE", IconvName(id).c_str());
-  if (cd == iconv_t(-1)) return;
-  // Decoding every byte and byte pair gives the characters the code page
-  // holds; the first spelling of a character wins.
-  for (unsigned lead = 0x80; lead <= 0xFF; ++lead) {
-    const char one[1] = {static_cast<char>(lead)};
-    if (char16_t u = Decode(cd, one, 1)) {
-      if (bytes_[u] == kNone) bytes_[u] = static_cast<uint16_t>(lead);
-      continue;
-    }
-    for (unsigned trail = 0x40; trail <= 0xFF; ++trail) {
-      const char two[2] = {static_cast<char>(lead), static_cast<char>(trail)};
-      char16_t u = Decode(cd, two, 2);
-      if (u && bytes_[u] == kNone) bytes_[u] = static_cast<uint16_t>(lead << 8 | trail);
-    }
-  }
-  iconv_close(cd);
+  std::vector<uint16_t> system;
+  if (!os::CodePageBytes(id == kMacRomanBiff ? kMacRoman : id, system)) return;
+  // ASCII keeps its own bytes; past it the system's first spelling wins.
+  for (size_t u = 0; u < kUnits && u < system.size(); ++u)
+    if (system[u] != kNone && bytes_[u] == kNone) bytes_[u] = system[u];
 }
-
 void CodePage::Encode(std::u16string_view text, std::vector<uint8_t>& out) const {
   for (size_t i = 0; i < text.size(); ++i) {
     const char16_t c = text[i];

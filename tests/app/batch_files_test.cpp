@@ -35,7 +35,7 @@ std::string Export(int lines, size_t width = 10) {
 
 const char* NoEnv(const char*) { return nullptr; }
 
-int RunBatch(const std::vector<std::string>& args, std::string& err, const EnvLookup& env = NoEnv) {
+int RunBatch(const std::vector<std::string>& args, std::string& err, const os::EnvLookup& env = NoEnv) {
   std::ostringstream out, errs;
   const int status = BatchMain(args, env, out, errs, false);
   err = errs.str();

@@ -1,9 +1,8 @@
-// Option parsing, the documents folder and the exit-status rule of skov-import.
+// Option parsing and the exit-status rule of skov-import.
 #include <gtest/gtest.h>
 
 #include <map>
 
-#include "app/batch_folder.h"
 #include "app/batch_options.h"
 #include "app/batch_run.h"
 #include "support/temp_dir.h"
@@ -77,57 +76,6 @@ TEST(BatchArgs, HelpNamesEveryOptionAndPlace) {
   for (const char* part : {"--separator", "--no-quotes", "--single", "--folder", "--default-folder", "--help",
                            "SKOV_IMPORT.XLS", "IMPORT.LOG", "IMPORT.LST", "user-dirs.dirs", "Log-Datei:"}) {
     EXPECT_NE(help.find(part), std::string::npos) << part;
-  }
-}
-
-TEST(DocumentsFolder, ReadsUserDirs) {
-  struct Case {
-    std::string content;
-    std::string expected;
-  };
-  const std::vector<Case> cases = {
-      {"XDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n", "/home/u/Dokumente"},
-      {"# comment\nXDG_DESKTOP_DIR=\"$HOME/Desktop\"\r\nXDG_DOCUMENTS_DIR=\"$HOME/Dok\"\r\n", "/home/u/Dok"},
-      {"  XDG_DOCUMENTS_DIR=\"/srv/docs/\"  \n", "/srv/docs"},
-      {"XDG_DOCUMENTS_DIR=\"$HOME/Meine \\\"Dokumente\\\"\"\n", "/home/u/Meine \"Dokumente\""},
-      {"XDG_DOCUMENTS_DIR=\"$HOME\"\n", "/home/u"},
-      {"XDG_DOCUMENTS_DIR=\"$HOME/a\"\nXDG_DOCUMENTS_DIR=\"$HOME/b\"\n", "/home/u/b"},
-      {"#XDG_DOCUMENTS_DIR=\"$HOME/x\"\n", ""},
-      {"XDG_DOCUMENTS_DIR=relative/path\n", ""},
-      {"XDG_DOCUMENTS_DIR=\"relative\"\n", ""},
-      {"XDG_DOCUMENTS_DIRS=\"$HOME/x\"\n", ""},
-      {"", ""},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.content);
-    EXPECT_EQ(DocumentsDirFromUserDirs(c.content, "/home/u"), c.expected);
-  }
-}
-
-TEST(DocumentsFolder, FallsBackToHomeDocuments) {
-  testing::TempDir home;
-  testing::TempDir config;
-  testing::WriteFile(config / "user-dirs.dirs", "XDG_DOCUMENTS_DIR=\"$HOME/Texte\"\n");
-  testing::WriteFile(home / ".config/user-dirs.dirs", "XDG_DOCUMENTS_DIR=\"$HOME/Eigene\"\n");
-  struct Case {
-    const char* home;
-    const char* config;
-    std::string expected;
-  };
-  const std::string h = home.str();
-  const std::string cfg = config.str();
-  const std::vector<Case> cases = {
-      {h.c_str(), cfg.c_str(), h + "/Texte"},
-      {h.c_str(), nullptr, h + "/Eigene"},
-      {h.c_str(), "relative", h + "/Eigene"},
-      {"/nonexistent-home", nullptr, "/nonexistent-home/Documents"},
-      {"/nonexistent-home/", "/nonexistent-config", "/nonexistent-home/Documents"},
-      {nullptr, nullptr, ""},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.home ? c.home : "(no HOME)") + " " + (c.config ? c.config : "(no config)"));
-    std::map<std::string, const char*> vars = {{"HOME", c.home}, {"XDG_CONFIG_HOME", c.config}};
-    EXPECT_EQ(DocumentsFolder([&](const char* n) { return vars.count(n) ? vars[n] : nullptr; }), c.expected);
   }
 }
 

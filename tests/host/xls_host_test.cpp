@@ -380,23 +380,29 @@ TEST(XlsHost, ExistingOutputReplacedWithANormalFileMode) {
   EXPECT_EQ(ReadFile(dir / "ZWEI.XLS"), ReadFile(dir / "SKOV_IMPORT.XLS"));
 }
 
-TEST(XlsHost, SavesLeaveNoTemporaryFilesAndRemoveThoseOfCrashedSaves) {
+// Only what a save of this program demonstrably left is removed: our name,
+// nobody's lock, and our content (a compound file, or still empty).
+TEST(XlsHost, SavesLeaveNoTemporaryFilesAndRemoveOnlyTheirOwn) {
   TempDir dir;
   fs::copy_file(Fixture("xlwt_template.xls"), dir / "SKOV_IMPORT.XLS");
+  const std::string compound = ReadFile(Fixture("xlwt_template.xls")).substr(0, 600);
   struct Leftover {
     const char* name;
+    std::string content;
     bool locked;  // held by a save still running
     bool stays;
   } leftovers[] = {
-      {".skov-import-AbC123", false, false},  // a crashed save
-      {".skov-import-Lock12", true, true},
-      {".ANLAGE.XLS.x1Y2z3", false, false},    // an earlier version's, for this target
-      {".OTHER.XLS.abcdef", false, true},      // an earlier version's, for another target
-      {".skov-import-notours", false, true},
+      {".skov-import-AbC123", compound, false, false},  // a crashed save
+      {".skov-import-Empty1", "", false, false},        // one that died before writing
+      {".skov-import-Lock12", compound, true, true},
+      {".skov-import-Userfl", "meine Notizen", false, true},  // our name, not our content
+      {".ANLAGE.XLS.backup", compound, false, true},         // a user's, shaped like an old version's name
+      {".ANLAGE.XLS.x1Y2z3", compound, false, true},
+      {".skov-import-notours", compound, false, true},
   };
   std::vector<int> held;
   for (const Leftover& l : leftovers) {
-    WriteFile(dir / l.name, "halb");
+    WriteFile(dir / l.name, l.content);
     if (l.locked) {
       held.push_back(::open((dir / l.name).c_str(), O_RDONLY | O_CLOEXEC));
       ASSERT_EQ(::flock(held.back(), LOCK_EX), 0);

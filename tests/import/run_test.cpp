@@ -350,7 +350,7 @@ TEST(SavesInBatches, LogAndSummaryAsIfEachSaveWereDoneAtOnce) {
     for (const std::string& c : host.log.calls)
       if (c.rfind("begin save", 0) == 0 || c.rfind("finish", 0) == 0)
         o.calls.push_back(c.substr(0, c.find(' ')) + " " + c.substr(c.rfind('/') + 1));
-    EXPECT_TRUE(ctx.offen.empty());
+    EXPECT_TRUE(ctx.saves.Empty());
     return o;
   };
   const Outcome atOnce = run(false), batched = run(true);
