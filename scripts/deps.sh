@@ -9,7 +9,7 @@ packages=(
   python3 python3-xlrd python3-olefile libreoffice-calc-nogui gnumeric
   default-jdk-headless libapache-poi-java
   clang libclang-rt-14-dev
-  dpkg-dev file desktop-file-utils
+  dpkg-dev file desktop-file-utils lintian
 )
 if [ "${1:-}" = "--demo" ]; then
   packages=(g++ cmake ninja-build python3 googletest libgtest-dev libgmock-dev qt6-base-dev fonts-dejavu-core fonts-dejavu-extra)

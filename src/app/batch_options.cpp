@@ -90,8 +90,8 @@ Optionen (Vorgaben wie im Fenster):
   --separator C         Trennzeichen, genau ein Zeichen (Vorgabe ";";
                         Tabulator in der Shell: --separator $'\t')
   --no-quotes           Felder sind nicht in Anfuehrungszeichen eingeschlossen
-                        (Vorgabe: das erste und letzte Zeichen jedes Feldes
-                        wird entfernt)
+                        (Vorgabe: Anfuehrungszeichen am Anfang und Ende
+                        eines Feldes werden entfernt)
   --folder              jede Datei im Ordner der Importdatei importieren
                         (Vorgabe)
   --single              nur die angegebene Importdatei importieren

@@ -113,6 +113,8 @@ int BatchMain(const std::vector<std::string>& args, const os::EnvLookup& env, st
   ImportStarten(ctx);
   // What the log says about each file, without opening it.
   if (ctx.summary.logOpened) {
+    // Without a list no file is named below; the exit status alone would not say why.
+    if (const Text line = ListFailureLine(ctx.summary); !line.empty()) err << ToUtf8(line) << '\n';
     for (const Text& line : SummaryLines(ctx.summary, o.folderMode)) err << ToUtf8(line) << '\n';
   }
 

@@ -118,6 +118,7 @@ struct RunSummary {
   int filesListed = 0;              // list entries (1 in single mode)
   std::vector<PassRecord> passes;  // in the order the loop took them
   std::vector<Text> unwritten;     // log or list files whose writing failed
+  Text listFailure, listFailureDetail;  // folder mode: why the list could not be built (its log line)
 
   int FilesSaved() const;
   int FilesFailed() const { return static_cast<int>(passes.size()) - FilesSaved(); }

@@ -109,6 +109,9 @@ void ImportStarten(ImportContext& ctx) {
     }
     SpeicherungenAbschliessen(ctx);
     ctx.files.Close(s.ListeNr);
+  } else {
+    ctx.summary.listFailure = s.Meldung;
+    ctx.summary.listFailureDetail = s.MeldungDetail;
   }
   MappeVerwerfen(ctx);
   ctx.pointer.Set(MousePointer::Default);

@@ -19,12 +19,17 @@ Text Number(int n) {
 }
 
 // The log writes both texts without a separator; a reader gets a space.
-Text Reason(const PassRecord& pass) {
-  Text line = pass.reason;
-  if (!pass.reasonDetail.empty()) {
+Text Joined(const Text& meldung, const Text& detail) {
+  Text line = meldung;
+  if (!detail.empty()) {
     if (!line.empty() && line.back() != u' ') line += u' ';
-    line += pass.reasonDetail;
+    line += detail;
   }
+  return line;
+}
+
+Text Reason(const PassRecord& pass) {
+  Text line = Joined(pass.reason, pass.reasonDetail);
   if (!pass.grund.empty()) line += u" Grund: " + pass.grund;
   return line;
 }
@@ -34,6 +39,10 @@ Text Reason(const PassRecord& pass) {
 bool CountsForRun(const Text& file, bool folderMode) {
   if (!folderMode) return true;
   return !EndsWithIgnoreCase(file, u".XLS") && !EndsWithIgnoreCase(file, u".LOG") && !EndsWithIgnoreCase(file, u".LST");
+}
+
+Text ListFailureLine(const RunSummary& summary) {
+  return summary.listFailure.empty() ? Text() : Joined(summary.listFailure, summary.listFailureDetail);
 }
 
 std::vector<Text> SummaryLines(const RunSummary& summary, bool folderMode) {

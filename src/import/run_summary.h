@@ -12,6 +12,9 @@ namespace skov {
 // too; their failure is expected and does not count.
 bool CountsForRun(const Text& file, bool folderMode);
 
+// Why the list could not be built (its log line), empty when it was.
+Text ListFailureLine(const RunSummary& summary);
+
 // One line "NAME: reason" (and " Grund: " why, when known) per counted pass
 // that was not saved, then the
 // count line "N gespeichert, M nicht gespeichert", extended by the passes

@@ -1,12 +1,16 @@
-// skov-import against unlucky surroundings: special files, a second run at
-// the same time, files that cannot be written in full.
+// skov-import against unlucky surroundings: special files, links and
+// read-only files of the user's, a second run at the same time, files that
+// cannot be written in full.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <sstream>
 
@@ -54,6 +58,7 @@ TEST(BatchFiles, SpecialFilesFailAtOnce) {
   const Case cases[] = {
       {Fifo::Template, 1, "L:SKOV_IMPORT.XLS :Exceldatei kann nicht zugewiesen werden."},
       {Fifo::List, 1, "L:ImportdateiListe kann nicht geoeffnet werden!{home}/Documents/IMPORT.LST"},
+      {Fifo::List, 1, "E:ImportdateiListe kann nicht geoeffnet werden! {home}/Documents/IMPORT.LST"},
       {Fifo::UserDirs, 0, "E:Log-Datei: {home}/Documents/IMPORT.LOG"},
       {Fifo::ImportFile, 2, "E:Die Importdatei ist keine gewoehnliche Datei: {imp}/A.TXT"},
       {Fifo::ImportFolder, 2, "E:Die Importdatei ist ein Ordner: {imp}/A.TXT"},
@@ -200,6 +205,127 @@ TEST(BatchFiles, SecondRunMeanwhileIsRefusedAndHarmsNothing) {
   EXPECT_TRUE(Has(log, "Neue Excel-Datei:" + imp / "B.XLS"));
   EXPECT_TRUE(Has(log, "Importdateienliste wurde verarbeitet."));
 }
+
+// Files of the user's beside the log, the list and the outputs stay as they
+// are: the log and the list are new files (a link or second name of theirs is
+// not written through), and a workbook made read-only is not replaced.
+TEST(BatchFiles, UsersFilesAroundTheRunStay) {
+  struct Case {
+    const char* what;
+    bool folderMode;
+    std::function<void(const std::string& def, const std::string& imp)> arrange;
+    std::string stays;  // {def}/{imp}: this file keeps its content
+    int status;
+    std::string logPart;
+  };
+  const Case cases[] = {
+      {"log hard-linked to an import file", true,
+       [](const std::string& def, const std::string& imp) { fs::create_hard_link(imp + "/B.TXT", def + "/IMPORT.LOG"); },
+       "{imp}/B.TXT", 0, "Neue Excel-Datei:{imp}/B.XLS"},
+      {"list a link to an import file", true,
+       [](const std::string& def, const std::string& imp) { fs::create_symlink(imp + "/B.TXT", def + "/IMPORT.LST"); },
+       "{imp}/B.TXT", 0, "Neue Excel-Datei:{imp}/B.XLS"},
+      {"log hard-linked to the template", false,
+       [](const std::string& def, const std::string&) { fs::create_hard_link(def + "/SKOV_IMPORT.XLS", def + "/A.LOG"); },
+       "{def}/SKOV_IMPORT.XLS", 0, "Neue Excel-Datei:{imp}/A.XLS"},
+      {"read-only workbook", false,
+       [](const std::string&, const std::string& imp) {
+         WriteFile(imp + "/A.XLS", "fertig");
+         fs::permissions(imp + "/A.XLS", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+       },
+       "{imp}/A.XLS", 1, "Grund: Die Ausgabedatei ist schreibgeschuetzt: {imp}/A.XLS"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir def, imp;
+    fs::copy_file(kTemplate, def / "SKOV_IMPORT.XLS");
+    WriteFile(imp / "A.TXT", Export(2));
+    WriteFile(imp / "B.TXT", Export(3));
+    c.arrange(def.str(), imp.str());
+    auto fill = [&](std::string s) {
+      for (auto [key, value] : {std::pair<std::string, std::string>{"{def}", def.str()}, {"{imp}", imp.str()}})
+        for (size_t at; (at = s.find(key)) != std::string::npos;) s.replace(at, key.size(), value);
+      return s;
+    };
+    const std::string before = ReadFile(fill(c.stays));
+    std::string err;
+    const int status =
+        RunBatch({c.folderMode ? "--folder" : "--single", "--default-folder", def.str(), imp / "A.TXT"}, err);
+    EXPECT_EQ(status, c.status) << err;
+    EXPECT_EQ(ReadFile(fill(c.stays)), before);
+    EXPECT_TRUE(Has(ReadFile(def / (c.folderMode ? "IMPORT.LOG" : "A.LOG")), fill(c.logPart))) << err;
+  }
+}
+
+// Two runs take turns even where the default folder may be written but not
+// listed (mode 0333): the lock is a file of its own there. As root the mode
+// would not bind, so the runs go as nobody.
+TEST(BatchFiles, RunsTakeTurnsInAFolderThatCannotBeListed) {
+  TempDir scratch;
+  const std::string def = scratch / "std", imp = scratch / "imp";
+  fs::create_directories(def);
+  fs::create_directories(imp);
+  fs::copy_file(kTemplate, def + "/SKOV_IMPORT.XLS");
+  WriteFile(imp + "/A.TXT", Export(2));
+  const uid_t nobody = 65534;
+  if (::geteuid() == 0) {
+    for (const std::string& p : {scratch.str(), def, imp, def + "/SKOV_IMPORT.XLS", imp + "/A.TXT"})
+      ASSERT_EQ(::chown(p.c_str(), nobody, nobody), 0) << p;
+  }
+  fs::permissions(scratch.path(), fs::perms::owner_all | fs::perms::others_exec | fs::perms::group_exec);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (::geteuid() == 0 && (::setgid(nobody) != 0 || ::setuid(nobody) != 0)) ::_exit(10);
+    if (::chmod(def.c_str(), 0333) != 0) ::_exit(11);
+    RuntimeFiles firstRun;
+    try {
+      firstRun.LockFolder(FromUtf8(def));
+    } catch (...) {
+      ::_exit(12);
+    }
+    std::string err;
+    const int status = RunBatch({"--single", "--default-folder", def, imp + "/A.TXT"}, err);
+    ::_exit(status == 2 && Has(err, "Ein anderer Import laeuft gerade mit diesem Standardordner.") ? 0 : 13);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ::chmod(def.c_str(), 0755);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "10-12: the set-up failed, 13: the second run was not refused";
+  EXPECT_FALSE(fs::exists(imp + "/A.XLS"));
+}
+
+#ifdef SKOV_IMPORT_TOOL
+// Past `ulimit -f` the program reports a full disk instead of being ended by
+// SIGXFSZ without a word.
+TEST(BatchFiles, FileSizeLimitIsAFullDisk) {
+  TempDir def, imp;
+  fs::copy_file(kTemplate, def / "SKOV_IMPORT.XLS");
+  WriteFile(imp / "A.TXT", Export(2));
+  const std::string errFile = def / "stderr.txt";
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::signal(SIGXFSZ, SIG_DFL);  // as a shell starts a program
+    rlimit limit{};
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = fs::file_size(kTemplate) / 2;
+    const int err = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0 || err < 0 || ::dup2(err, 2) < 0) ::_exit(120);
+    const std::string folder = def.str(), file = imp / "A.TXT";
+    ::execl(SKOV_IMPORT_TOOL, SKOV_IMPORT_TOOL, "--single", "--default-folder", folder.c_str(), file.c_str(),
+            static_cast<char*>(nullptr));
+    ::_exit(121);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_FALSE(WIFSIGNALED(status)) << "ended by signal " << WTERMSIG(status);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  EXPECT_TRUE(Has(ReadFile(errFile), "Kein Speicherplatz mehr (Datentraeger voll oder Dateigroesse begrenzt).")) << ReadFile(errFile);
+}
+#endif
 
 }  // namespace
 }  // namespace skov

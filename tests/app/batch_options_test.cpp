@@ -77,6 +77,9 @@ TEST(BatchArgs, HelpNamesEveryOptionAndPlace) {
                            "SKOV_IMPORT.XLS", "IMPORT.LOG", "IMPORT.LST", "user-dirs.dirs", "Log-Datei:"}) {
     EXPECT_NE(help.find(part), std::string::npos) << part;
   }
+  // Only quotation marks that wrap a field are removed, not any first and last character.
+  EXPECT_EQ(help.find("erste und letzte Zeichen"), std::string::npos);
+  EXPECT_NE(help.find("Anfuehrungszeichen am Anfang und Ende"), std::string::npos);
 }
 
 TEST(ExitStatus, CountsOnlyPassesThatFailed) {

@@ -8,6 +8,7 @@
 
 #include "strings/fields.h"
 #include "strings/runtime_error.h"
+#include "support/error_of.h"
 
 namespace skov {
 namespace {
@@ -204,6 +205,15 @@ TEST(ShowFileDialog, LongPathsGrowTheBuffers) {
     EXPECT_EQ(TrimNull(*last.lpstrFileTitle), name);
     EXPECT_EQ(last.nFileOffset, static_cast<int16_t>(c.folderLength + 1));
   }
+  // Past 32767 characters the answer overflows (error 6); the record kept
+  // holds no offset wrapped into the 16-bit fields.
+  FakePlatform p;
+  const Text path = u"/" + Text(40000, u'd') + u"/PLAN.TXT";
+  p.answer = {true, path, 0x1804};
+  OpenFileName last;
+  EXPECT_EQ(testing::ErrorOf([&] { Ask(p, last, {}); }), 6);
+  EXPECT_EQ(last.nFileOffset, 0);
+  EXPECT_EQ(last.nFileExtension, 0);
 }
 
 TEST(ShowFileDialog, MultiSelectResultIsTheWholeBuffer) {

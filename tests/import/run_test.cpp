@@ -308,14 +308,16 @@ TEST_F(ImportRunTest, AnOutputOfThisRunIsNeverReplaced) {
 
 // Saves finished in batches log exactly what saves done at once log: each
 // "Neue Excel-Datei:" or failure in its place, the summary the same, an
-// earlier output read as input only once it is saved.
+// earlier output read as input as that pass saved it: from beside its target
+// where the host offers that, without ending the batch (a second run of a
+// folder reads every output of the first), else once it is saved.
 TEST(SavesInBatches, LogAndSummaryAsIfEachSaveWereDoneAtOnce) {
   struct Outcome {
     std::string log;
     std::vector<std::tuple<std::string, bool, std::string, std::string, std::string>> passes;
     std::vector<std::string> calls;
   };
-  auto run = [](bool defer) {
+  auto run = [](bool defer, bool readable) {
     TempDir dir;
     std::filesystem::create_directories(dir / "std");
     std::filesystem::create_directories(dir / "imp");
@@ -325,6 +327,7 @@ TEST(SavesInBatches, LogAndSummaryAsIfEachSaveWereDoneAtOnce) {
     WriteFile(dir / "imp/D105.XLS", Drawing(1, "OLD"));  // an earlier output, listed, replaced by D105.TXT's
     RecordingHost host(FromUtf8(dir / "std"));
     host.script.deferSaves = defer;
+    host.script.readablePending = readable;
     host.script.failingSave = "D107.XLS";
     RecordingMessages messages;
     RecordingPointer pointer;
@@ -353,9 +356,18 @@ TEST(SavesInBatches, LogAndSummaryAsIfEachSaveWereDoneAtOnce) {
     EXPECT_TRUE(ctx.saves.Empty());
     return o;
   };
-  const Outcome atOnce = run(false), batched = run(true);
+  const Outcome atOnce = run(false, false), batched = run(true, false), readable = run(true, true);
   EXPECT_EQ(batched.log, atOnce.log);
   EXPECT_EQ(batched.passes, atOnce.passes);
+  EXPECT_EQ(readable.log, atOnce.log);
+  EXPECT_EQ(readable.passes, atOnce.passes);
+  // The pass of D105.XLS read the pending save and left the batch alone.
+  const auto at = [&](const std::string& call) {
+    return std::find(readable.calls.begin(), readable.calls.end(), call) - readable.calls.begin();
+  };
+  EXPECT_TRUE(std::none_of(readable.calls.begin() + at("begin D105.XLS"), readable.calls.begin() + at("begin D106.XLS"),
+                           [](const std::string& c) { return c.rfind("finish", 0) == 0; }))
+      << ::testing::PrintToString(readable.calls);
   EXPECT_NE(atOnce.log.find("<dir>/imp/D107.XLS :Kein Zugriff auf diese Datei moeglich."), std::string::npos);
   // Several saves begun before the first of them is finished.
   size_t begun = 0, longest = 0;

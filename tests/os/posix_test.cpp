@@ -1,6 +1,10 @@
 // The POSIX implementation of the OS interface: the documents folder, the log's fresh files, the safe replace.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <filesystem>
+#include <functional>
 #include <map>
 
 #include "os/os_posix.h"
@@ -57,6 +61,52 @@ TEST(DocumentsFolder, FallsBackToHomeDocuments) {
     SCOPED_TRACE(std::string(c.home ? c.home : "(no HOME)") + " " + (c.config ? c.config : "(no config)"));
     std::map<std::string, const char*> vars = {{"HOME", c.home}, {"XDG_CONFIG_HOME", c.config}};
     EXPECT_EQ(ToFileName(os::DocumentsFolder([&](const char* n) { return vars.count(n) ? vars[n] : nullptr; })), c.expected);
+  }
+}
+
+// A fresh file is never written through an old name: the name is removed
+// (a link, not what it points to) and made anew; what is not a plain file or
+// may not be written stays as it is.
+TEST(CreateFresh, TouchesNoOtherFile) {
+  namespace fs = std::filesystem;
+  struct Case {
+    const char* what;
+    std::function<void(const std::string& dir)> arrange;
+    bool created;        // else it fails with `fault`
+    os::Fault fault;
+    const char* stays;   // this file keeps "alt"
+  };
+  const Case cases[] = {
+      {"hard link", [](const std::string& d) { fs::create_hard_link(d + "/other", d + "/LOG"); }, true, {}, "other"},
+      {"symbolic link", [](const std::string& d) { fs::create_symlink(d + "/other", d + "/LOG"); }, true, {}, "other"},
+      {"missing", [](const std::string&) {}, true, {}, "other"},
+      {"FIFO", [](const std::string& d) { ::mkfifo((d + "/LOG").c_str(), 0600); }, false, os::Fault::kNotRegular, "other"},
+      {"folder", [](const std::string& d) { fs::create_directory(d + "/LOG"); }, false, os::Fault::kNotRegular, "other"},
+      {"read-only", [](const std::string& d) {
+         testing::WriteFile(d + "/LOG", "alt");
+         fs::permissions(d + "/LOG", fs::perms::owner_read);
+       }, ::geteuid() == 0, os::Fault::kDenied, "LOG"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    testing::TempDir dir;
+    testing::WriteFile(dir / "other", "alt");
+    c.arrange(dir.str());
+    try {
+      os::File file = os::CreateFresh(FromUtf8(dir / "LOG"));
+      const uint8_t bytes[] = {'n', 'e', 'u'};
+      const std::span<const uint8_t> piece(bytes);
+      os::WriteAll(file, os::Pieces(&piece, 1));
+      os::Close(file);
+      EXPECT_TRUE(c.created);
+      EXPECT_EQ(testing::ReadFile(dir / "LOG"), "neu");
+    } catch (const os::Failure& e) {
+      EXPECT_FALSE(c.created) << e.what();
+      EXPECT_EQ(e.fault(), c.fault) << e.what();
+    }
+    if (!c.created || std::string(c.stays) != "LOG") {
+      EXPECT_EQ(testing::ReadFile(dir / c.stays), "alt");
+    }
   }
 }
 

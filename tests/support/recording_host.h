@@ -1,6 +1,7 @@
 // An in-memory spreadsheet host that records every call, for the engine tests.
 #pragma once
 
+#include <cstdio>
 #include <fstream>
 #include <map>
 #include <mutex>
@@ -23,6 +24,7 @@ struct HostScript {
   int saveError = 0;       // raise this on SaveAs
   int cellError = 0;       // raise this on every WriteCell
   bool deferSaves = false;  // saves begun, finished later (BeginSaveAs)
+  bool readablePending = false;  // a begun save's bytes readable beside its target until Finish
   std::string failingSave = {};  // the save of the output path ending so fails with 1004, at SaveAs or Finish
 };
 
@@ -81,7 +83,13 @@ class RecordingWorkbook : public Workbook {
   }
   struct Pending : PendingSave {
     Pending(HostLog& log, const HostScript& script, Text path, Cells cells)
-        : log(log), script(script), path(std::move(path)), cells(std::move(cells)) {}
+        : log(log), script(script), path(std::move(path)), cells(std::move(cells)) {
+      if (script.readablePending) std::ofstream(ToUtf8(this->path) + ".pending", std::ios::binary) << "workbook";
+    }
+    ~Pending() override {
+      if (script.readablePending) std::remove((ToUtf8(path) + ".pending").c_str());
+    }
+    Text ReadableAs() const override { return script.readablePending ? path + u".pending" : Text(); }
     void Flush() override {
       // A batch's saves are flushed side by side.
       static std::mutex flushing;
