@@ -9,7 +9,9 @@
 // alternate --repeat times and the fastest of each counts: on a shared
 // machine noise only ever adds time. Instructions per file come from
 // callgrind over a fixed corpus: (run over 30 files - run over 10 files) / 20,
-// so start-up and the run's fixed work cancel out. --before names an earlier
+// so start-up and the run's fixed work cancel out. The second run goes over
+// the same folder again with the first run's outputs beside the inputs, as
+// re-running a folder does. --before names an earlier
 // build of skov-import, run alternately with the others for a comparison
 // under the same load.
 #include <fcntl.h>
@@ -217,15 +219,17 @@ int main(int argc, char** argv) {
 
   struct Best {
     std::string name, tool;
-    double run = 1e9, cpu = 1e9;
+    double run = 1e9, cpu = 1e9, second = 1e9;
     long peakKib = 0;
   };
   std::vector<Best> tools = {{"skov-import --folder", tool}};
   if (!before.empty()) tools.insert(tools.begin(), {"before: skov-import --folder", before});
-  double bestFloor = 1e9;
+  double bestFloor = 1e9, bestFloorAgain = 1e9;
   for (int r = 0; r < repeat; ++r) {
     RemoveOutputs(floorDir);
     bestFloor = std::min(bestFloor, FloorRun(floorDir, templBytes));
+    // Replacing the outputs of the run before costs the file system more than making them.
+    bestFloorAgain = std::min(bestFloorAgain, FloorRun(floorDir, templBytes));
     for (Best& b : tools) {
       RemoveOutputs(corpus);
       const Spawned run = Spawn(RunArgs(b.tool, defaultFolder, corpus));
@@ -236,16 +240,22 @@ int main(int argc, char** argv) {
       b.run = std::min(b.run, run.seconds);
       b.cpu = std::min(b.cpu, run.cpu);
       b.peakKib = std::max(b.peakKib, run.maxRssKib);
+      const Spawned again = Spawn(RunArgs(b.tool, defaultFolder, corpus));
+      if (again.status != 0) Fail(b.tool + " failed on the second run (status " + std::to_string(again.status) + ")");
+      b.second = std::min(b.second, again.seconds);
     }
   }
 
   std::printf("Corpus: %d import files x %d lines x 61 fields, template %s; fastest of %d runs\n", files, lines,
               templ.c_str(), repeat);
-  std::printf("| | whole run | per file | x floor | CPU per file | peak RSS |\n|---|---:|---:|---:|---:|---:|\n");
-  std::printf("| safe-save floor | %.3f s | %.2f ms | 1.0 | | |\n", bestFloor, bestFloor / files * 1e3);
+  std::printf("| | whole run | per file | x floor | CPU per file | peak RSS | second run | per file | x floor |\n"
+              "|---|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+  std::printf("| safe-save floor | %.3f s | %.2f ms | 1.0 | | | %.3f s | %.2f ms | 1.0 |\n", bestFloor,
+              bestFloor / files * 1e3, bestFloorAgain, bestFloorAgain / files * 1e3);
   for (const Best& b : tools) {
-    std::printf("| %s | %.3f s | %.2f ms | %.2f | %.2f ms | %.1f MB |\n", b.name.c_str(), b.run, b.run / files * 1e3,
-                b.run / bestFloor, b.cpu / files * 1e3, b.peakKib / 1024.0);
+    std::printf("| %s | %.3f s | %.2f ms | %.2f | %.2f ms | %.1f MB | %.3f s | %.2f ms | %.2f |\n", b.name.c_str(),
+                b.run, b.run / files * 1e3, b.run / bestFloor, b.cpu / files * 1e3, b.peakKib / 1024.0, b.second,
+                b.second / files * 1e3, b.second / bestFloorAgain);
   }
 
   if (callgrind) {

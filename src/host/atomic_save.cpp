@@ -185,8 +185,9 @@ std::string* SaveBatch::Following() { return pending_.empty() ? nullptr : &pendi
 std::optional<size_t> SaveBatch::WrittenAs(const Text& target) const {
   os::FileInfo entry;
   if (committed_.empty() || !os::StatEntry(target, entry)) return std::nullopt;
-  for (const Committed& c : committed_)
-    if (c.id.Known() && c.id == entry.id) return c.tag;
+  auto [from, to] = committed_.equal_range(entry.id.index);
+  for (auto it = from; it != to; ++it)
+    if (it->second.first == entry.id) return it->second.second;
   return std::nullopt;
 }
 
@@ -218,7 +219,7 @@ void SaveBatch::Finish(SpreadsheetHost& host) {
     }
     try {
       p.save->Finish();
-      committed_.push_back({p.save->Identity(), p.tag});
+      if (const os::FileId id = p.save->Identity(); id.Known()) committed_.emplace(id.index, std::make_pair(id, p.tag));
     } catch (...) {
       ends[i].error = std::current_exception();
     }

@@ -34,7 +34,8 @@
 //  3. The log order stays as if every save were done at once: the batch
 //     tells each save's end in the order the saves were added, each
 //     followed at once by the bytes held behind it.  [SaveBatch.
-//     FinalOnlyOnceInPlaceAndInOrder, ImportRun tests of the held log lines]
+//     FinalOnlyOnceInPlaceAndInOrder, SavesInBatches.
+//     LogAndSummaryAsIfEachSaveWereDoneAtOnce]
 //  4. Each save is told its end exactly once.  [assert; SaveBatch.
 //     FinalOnlyOnceInPlaceAndInOrder]
 //  5. An output of this run is not replaced by a later save of the run
@@ -54,6 +55,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "host/spreadsheet_host.h"
@@ -147,12 +149,8 @@ class SaveBatch {
     Final final;
     std::string following;
   };
-  struct Committed {
-    os::FileId id;
-    size_t tag = 0;
-  };
   std::vector<Pending> pending_;  // in the order begun
-  std::vector<Committed> committed_;
+  std::unordered_multimap<uint64_t, std::pair<os::FileId, size_t>> committed_;  // by file index: id, tag
 };
 
 }  // namespace skov
