@@ -15,10 +15,16 @@ constexpr uint16_t kBofBiff2 = 0x0009;
 constexpr uint16_t kBofBiff3 = 0x0209;
 constexpr uint16_t kBofBiff4 = 0x0409;
 
+// The globals' BOF decides the dialect of the whole stream: Excel 5.0 and
+// 95 (Windows and Mac) give every sheet the BIFF8 number all the same,
+// and Excel, LibreOffice, gnumeric and xlrd read those sheets as BIFF5.
 void CheckBof(std::span<const uint8_t> s, const RecRef& r, uint16_t version) {
   if (r.type != rec::kBof) Fail(Fault::Damaged, "Teilstrom beginnt nicht mit BOF");
   if (r.len < bof::kMinSize) Fail(Fault::Damaged, "BOF zu kurz");
-  if (Get16(&s[r.body() + bof::kVersion]) != version) Fail(Fault::Damaged, "Teilstrom einer anderen Excel-Version");
+  const uint16_t v = Get16(&s[r.body() + bof::kVersion]);
+  if (v != version && !(version == biff5::kVersion && v == bof::kBiff8)) {
+    Fail(Fault::Damaged, "Teilstrom einer anderen Excel-Version");
+  }
 }
 
 void ParseSheet(const Template& t, SheetInfo& sh) {

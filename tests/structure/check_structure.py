@@ -377,7 +377,9 @@ def check_bof(subs, report, layout=BIFF8):
         report.add("biff.nesting", "globals", "the stream does not start with the workbook globals")
     for n, (pos, kind, recs) in enumerate(subs):
         body = recs[0][2]
-        if len(body) < (16 if layout is BIFF8 else 8) or u16(body, 0) != layout.version:
+        # Excel 5.0/95 gives the sheets of its Book stream the BIFF8 number; the globals' decides.
+        sheet_ok = n > 0 and layout is BIFF5 and len(body) >= 2 and u16(body, 0) == BIFF8.version
+        if not sheet_ok and (len(body) < (16 if layout is BIFF8 else 8) or u16(body, 0) != layout.version):
             report.add("biff.bof", "substream %d" % n, "BOF at %d is not of version 0x%04x (%d bytes)"
                        % (pos, layout.version, len(body)))
 

@@ -18,6 +18,8 @@ TEMPLATE_QUIRKS = {
     "lo_template.xls": {"cfb.dir": 4, "sst.extsst": 1},  # and its own EXTSST bucket size
     "gnumeric_template.xls": {"biff.nesting": 1, "dbcell.cells": 7, "row.missing": 5, "sst.count": 1},
     "gnumeric_biff7.xls": {"biff.nesting": 1, "dbcell.cells": 7, "row.missing": 5},  # the same in Excel 5.0/95
+    "poi_excel95_uncalced.xls": {},  # Excel 95 itself: sheets' BOF 0x0600 under the globals' 0x0500
+    "poi_excel95_cp1251.xls": {},
     "xlwt_cells.xls": {"sst.extsst": 1},  # no EXTSST at all
     "xlwt_longsst.xls": {"sst.extsst": 1},
     "xlwt_template.xls": {"sst.extsst": 1, "xf.colinfo": 265},  # COLINFO with style XF 15

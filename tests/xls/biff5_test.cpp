@@ -103,6 +103,21 @@ TEST(Biff5Book, TextsBeyond255BytesAreRefusedAndChangeNothing) {
   EXPECT_EQ(book.Serialize(), once);
 }
 
+// Excel 5.0/95 itself gives every sheet's BOF the BIFF8 number; the globals' BOF decides.
+TEST(Biff5Book, ExcelsOwnFilesAreFilledAsExcel95Workbooks) {
+  for (const char* name : {"poi_excel95_uncalced.xls", "poi_excel95_cp1251.xls"}) {
+    SCOPED_TRACE(name);
+    const Bytes stream = WorkbookStreamOf(ReadFileBytes(std::string(SKOV_TEST_DATA) + "/xls/" + name));
+    auto t = ParseWorkbookStream(stream);
+    ASSERT_TRUE(t->Biff5());
+    Book book(t);
+    book.WriteCell(1, 11, 5, u"Gr\u00fc\u00dfe");
+    const Bytes out = book.Serialize();
+    ASSERT_NO_THROW(ParseWorkbookStream(out));
+    EXPECT_EQ(ReadStream(out).sheets[t->worksheets[0]].cells.at({10, 4}).type, 0x0204);
+  }
+}
+
 // BuildStream's records with every BOF made BIFF5's.
 Bytes AsBiff5(Bytes s) {
   for (const RawRec& r : Records(s, 0, false)) {
