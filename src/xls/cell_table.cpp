@@ -40,10 +40,29 @@ RowItem* FindRowAfterHint(SheetCells& sc, uint16_t row) {
   return &*it;
 }
 
+namespace {
+
+// Of the items covering `column`, the one a reader shows: the last in the
+// stream, a written one over any of the template's.
+CellItem* ShownItem(std::vector<CellItem>& cells, uint16_t column) {
+  CellItem* shown = nullptr;
+  for (CellItem& c : cells) {
+    if (c.first > column || c.last < column) continue;
+    if (!shown || c.source == CellSource::New || (shown->source != CellSource::New && c.pos > shown->pos)) {
+      shown = &c;
+    }
+  }
+  return shown;
+}
+
+}  // namespace
+
 CellItem* FindCell(SheetCells& sc, uint16_t row, uint16_t column) {
   RowItem* r = FindRow(sc, row);
   if (!r) return nullptr;
   std::vector<CellItem>& cells = r->cells;
+  // Items sorted by first column need not be by last where two overlap.
+  if (sc.overlapping) return ShownItem(cells, column);
   for (size_t i = sc.cellHint; i < cells.size() && i < sc.cellHint + 2; ++i) {
     if (cells[i].last >= column) {
       if (cells[i].first > column || (i > 0 && cells[i - 1].last >= column)) break;

@@ -296,16 +296,19 @@ TEST(ExcelLayout, DbCellOffsetOfARowWithoutCellsPointsWhereItsCellsWouldStart) {
 }
 
 // A template with two records for one cell: after a write only the written
-// text covers it, whichever record a reader would have shown.
+// text covers it, in the format of the record every reader shows, the later.
 TEST(ExcelLayout, AWrittenCellLeavesNoOtherRecordForIt) {
   struct Case {
     const char* what;
     std::vector<Rec> table;
     uint32_t sstTotal;
+    uint16_t xf;
   } cases[] = {
-      {"two numbers", {Row(0, 0, 3), Rk(0, 1, 15, 1), Number(0, 1, 15, 2.5)}, 0},
-      {"a MULBLANK under a text", {Row(0, 0, 3), MulBlank(0, 0, {15, 15, 15}), LabelSst(0, 1, 15, 0)}, 1},
-      {"a text twice", {Row(0, 0, 3), LabelSst(0, 1, 15, 0), LabelSst(0, 1, 15, 0)}, 2},
+      {"two numbers", {Row(0, 0, 3), Rk(0, 1, 20, 1), Number(0, 1, 21, 2.5)}, 0, 21},
+      {"a MULBLANK under a text", {Row(0, 0, 3), MulBlank(0, 0, {30, 31, 32}), LabelSst(0, 1, 22, 0)}, 1, 22},
+      {"a text twice", {Row(0, 0, 3), LabelSst(0, 1, 23, 0), LabelSst(0, 1, 24, 0)}, 2, 24},
+      {"a BLANK, then an RK", {Row(0, 0, 3), Blank(0, 1, 50), Rk(0, 1, 53, 7)}, 0, 53},
+      {"a text, then a MULBLANK over it", {Row(0, 0, 3), LabelSst(0, 1, 25, 0), MulBlank(0, 0, {30, 31, 32})}, 1, 31},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -325,6 +328,7 @@ TEST(ExcelLayout, AWrittenCellLeavesNoOtherRecordForIt) {
     }
     EXPECT_EQ(covering, 1);
     EXPECT_EQ(after.sheets[0].cells.at({0, 1}).text, u"neu");
+    EXPECT_EQ(after.sheets[0].cells.at({0, 1}).xf, c.xf);
     EXPECT_EQ(after.sstTotal, uint32_t(texts));
   }
 }
