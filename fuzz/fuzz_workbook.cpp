@@ -73,7 +73,7 @@ void ExpectCells(const fs::path& file, const std::vector<Written>& written) {
       if (t->Biff5()) {
         if (!c || c->type != skov::xls::rec::kLabel) Broken("written cell missing");
         std::vector<uint8_t> want;
-        t->codePage->Encode(w.text, want);
+        skov::xls::EncodeLabel(*t, w.text, want);
         const auto record = skov::xls::ItemBytes(*t, *c);
         const size_t at = 4 + skov::xls::biff5::label::kChars;
         if (record.size() < at || !std::equal(want.begin(), want.end(), record.begin() + long(at), record.end())) {

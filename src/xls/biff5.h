@@ -10,6 +10,10 @@ constexpr uint32_t kMaxRecordBody = 2080;   // a record's body limit
 constexpr uint16_t kMaxLabelBytes = 255;    // the longest text a cell holds
 constexpr uint16_t kCodePageRecord = 0x0042;
 constexpr uint16_t kWindows1252 = 1252;     // when the workbook names no code page
+constexpr uint16_t kWindows1252Biff = 0x8001;
+constexpr uint16_t kUtf16 = 1200;           // read as Windows-1252: byte strings cannot be UTF-16
+// Bytes Windows-1252 leaves undefined.
+constexpr uint8_t kUndefined1252[] = {0x81, 0x8D, 0x8F, 0x90, 0x9D};
 
 namespace codepage {
 constexpr uint16_t kId = 0;

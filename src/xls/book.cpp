@@ -127,7 +127,7 @@ const char* Book::Refusal(int row, int column, std::u16string_view value) {
   if (value.size() > kMaxText) return "kann nicht mehr als 32767 Zeichen aufnehmen";
   if (t_->Biff5()) {
     label_.clear();
-    t_->codePage->Encode(value, label_);
+    EncodeLabel(*t_, value, label_);
     if (label_.size() > biff5::kMaxLabelBytes) {
       return "kann in Excel 5.0/95 nicht mehr als 255 Zeichen aufnehmen. Bitte die Vorlage als Excel 97-2003 "
              "speichern";
@@ -154,6 +154,10 @@ void Book::WriteCell(int sheet, int row, int column, std::u16string_view value) 
   SheetCells& sc = Cells(si);
   const auto r = static_cast<uint16_t>(row - 1);
   const auto c = static_cast<uint16_t>(column - 1);
+  // Excel refuses to change a locked cell of a protected sheet (error 1004).
+  if (sc.protectedSheet && IsLockedXf(*t_, WrittenXf(*t_, sc, r, c))) {
+    RefuseWrite(row, column, "ist gesperrt, das Blatt ist geschuetzt");
+  }
   CellItem* old = PrepareCellWrite(*t_, sc, r, c);
   const uint32_t isst = StringIndex(value);
   const int replaced = PutTextCell(*t_, sc, r, c, isst, old);
@@ -168,7 +172,7 @@ void Book::WriteRow(int sheet, int row, std::span<const CellText> cells) {
   SheetCells& sc = Cells(si);
   // A row with formulas, or a template with two records for one cell, takes
   // the cells one by one: only that path moves anchors and drops shadows.
-  if (row < 1 || row > kMaxRow || !RowTakesRun(sc, static_cast<uint16_t>(row - 1))) {
+  if (row < 1 || row > kMaxRow || sc.protectedSheet || !RowTakesRun(sc, static_cast<uint16_t>(row - 1))) {
     for (const CellText& c : cells) WriteCell(sheet, row, c.column, c.value);
     return;
   }
@@ -225,6 +229,8 @@ void Book::Serialize(std::vector<uint8_t>& out) const {
   e.cells = cells_;
   if (t_->Biff5()) {
     e.labels = {labelBytes_, labelOffsets_};
+    e.addCodePage = !t_->namesCodePage && std::any_of(labelBytes_.begin(), labelBytes_.end(),
+                                                      [](uint8_t b) { return b >= 0x80; });
     SerializeWorkbookStream(*t_, e, out);
     return;
   }

@@ -22,7 +22,7 @@ namespace skov::xls {
 // window or worksheet that does not exist, Fault::RefusedWrite for a write
 // that would damage the workbook (array or table formulas, strings beyond
 // 32767 characters, or 255 bytes in an Excel 5.0/95 workbook, cells outside
-// the sheet). A workbook is written in its own version: BIFF8 with a shared
+// the sheet) or that Excel refuses (a locked cell of a protected sheet). A workbook is written in its own version: BIFF8 with a shared
 // string table, BIFF5 with LABEL records in its code page.
 class Book {
  public:

@@ -108,8 +108,11 @@ struct SheetArea {
     uint16_t first, last, xf;
   };
   std::vector<Col> colInfo;
-  uint16_t defaultHeight = 0x00FF;
+  // A new ROW's height: the template's DEFAULTROWHEIGHT, else marked as the
+  // reader's own default, so that no row changes how high it is shown.
+  uint16_t defaultHeight = row::kDefaultHeight | row::kHeightStandard;
   bool usesDefaultXf = false;  // a new cell has Template::defaultCellXf
+  bool protectedSheet = false;  // PROTECT: its locked cells are not to be written
   // Two of the template's records cover one cell somewhere; writes never
   // make that so, they only split parts apart.
   bool overlapping = false;

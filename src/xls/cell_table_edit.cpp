@@ -53,10 +53,11 @@ inline RowItem& RowFor(SheetCells& sc, uint16_t row) {
 
 // The format of a new cell: the row's when it has one, else the column's;
 // never a style XF, the default cell XF instead.
-uint16_t NewCellXf(const Template& t, SheetCells& sc, const RowItem& rowItem, uint16_t c) {
+uint16_t NewCellXf(const Template& t, const SheetCells& sc, const RowItem* rowItem, uint16_t c, bool& isDefault) {
   int given = -1;
-  if (rowItem.record == RowRecord::Template && (Get16(&rowItem.body[row::kFlags]) & row::kHasFormat)) {
-    given = Get16(&rowItem.body[row::kXf]) & row::kXfMask;
+  isDefault = false;
+  if (rowItem && rowItem->record == RowRecord::Template && (Get16(&rowItem->body[row::kFlags]) & row::kHasFormat)) {
+    given = Get16(&rowItem->body[row::kXf]) & row::kXfMask;
   } else {
     for (const SheetCells::Col& col : sc.colInfo) {
       if (col.first <= c && c <= col.last) {
@@ -66,8 +67,15 @@ uint16_t NewCellXf(const Template& t, SheetCells& sc, const RowItem& rowItem, ui
     }
   }
   if (given >= 0 && IsCellXf(t, static_cast<uint16_t>(given))) return static_cast<uint16_t>(given);
-  sc.usesDefaultXf = true;
+  isDefault = true;
   return t.defaultCellXf;
+}
+
+uint16_t NewCellXf(const Template& t, SheetCells& sc, const RowItem& rowItem, uint16_t c) {
+  bool isDefault;
+  const uint16_t xf = NewCellXf(t, sc, &rowItem, c, isDefault);
+  sc.usesDefaultXf |= isDefault;
+  return xf;
 }
 
 // DIMENSIONS grown to a new cell.
@@ -89,6 +97,12 @@ void GrowDimensions(SheetCells& sc, uint16_t r, uint16_t c) {
 
 
 }  // namespace
+
+uint16_t WrittenXf(const Template& t, SheetCells& sc, uint16_t r, uint16_t c) {
+  if (const CellItem* old = FindCell(sc, r, c)) return ItemXf(t, *old, c);
+  bool isDefault;
+  return NewCellXf(t, sc, FindRow(sc, r), c, isDefault);
+}
 
 CellItem* PrepareCellWrite(const Template& t, SheetCells& sc, uint16_t r, uint16_t c) {
   CellItem* old = FindCell(sc, r, c);

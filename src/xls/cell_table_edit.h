@@ -15,6 +15,10 @@ struct RowWrite {
   uint32_t isst;
 };
 
+// The format a text written at (row, column), from 0, would have: the
+// cell's own, else what a new cell gets. Changes nothing.
+uint16_t WrittenXf(const Template& t, SheetCells& sc, uint16_t row, uint16_t column);
+
 // Readies the cell at (row, column), from 0, for a write: a shared formula
 // anchored there moves on. Fault::RefusedWrite when the cell belongs to an
 // array or table formula. The cell item there, if any, for PutTextCell.

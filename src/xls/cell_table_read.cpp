@@ -88,7 +88,10 @@ std::unique_ptr<SheetCells> BuildCells(const Template& t, const SheetInfo& sh) {
     const RecRef& r = sh.records[i];
     const uint8_t* body = s + r.body();
     bool cellish = IsCellRecord(r.type) || (IsAttachedRecord(r.type) && (r.type != rec::kContinue || afterCell));
-    if (cellish || r.type == rec::kRow || r.type == rec::kDbCell) {
+    // The table begins with its first ROW or cell: a DBCELL, TABLE or the
+    // like that some writers leave ahead of it stays where it is, else the
+    // header records between would follow the rebuilt table.
+    if ((first >= 0 && (cellish || r.type == rec::kDbCell)) || IsCellRecord(r.type) || r.type == rec::kRow) {
       if (first < 0) first = static_cast<int>(i);
       last = static_cast<int>(i);
     }
@@ -112,6 +115,7 @@ std::unique_ptr<SheetCells> BuildCells(const Template& t, const SheetInfo& sh) {
     if (r.type == rec::kColInfo && r.len >= colinfo::kMinSize) {
       sc->colInfo.push_back({Get16(body + colinfo::kFirst), Get16(body + colinfo::kLast), Get16(body + colinfo::kXf)});
     }
+    if (r.type == rec::kProtect && r.len >= protect::kSize) sc->protectedSheet = Get16(body + protect::kLock) != 0;
     if (r.type == rec::kDefaultRowHeight && r.len >= defaultrowheight::kMinSize) {
       sc->defaultHeight = Get16(body + defaultrowheight::kHeight);
     }

@@ -109,6 +109,14 @@ constexpr uint16_t kUncalced = 0x005E;
 constexpr uint16_t kUserSViewBegin = 0x01AA;
 constexpr uint16_t kVCenter = 0x0084;
 constexpr uint16_t kVPageBreaks = 0x001A;
+// Globals records that precede CODEPAGE.
+constexpr uint16_t kFileSharing = 0x005B;
+constexpr uint16_t kInterfaceHdr = 0x00E1;
+constexpr uint16_t kMms = 0x00C1;
+constexpr uint16_t kToolbarHdr = 0x00BF;
+constexpr uint16_t kToolbarEnd = 0x00C0;
+constexpr uint16_t kInterfaceEnd = 0x00E2;
+constexpr uint16_t kWriteAccess = 0x005C;
 }  // namespace rec
 
 // Body limit of one record; longer data goes on in CONTINUE records.
@@ -225,6 +233,11 @@ constexpr uint16_t kSize = 16;
 constexpr uint16_t kHasFormat = 0x0080;    // in kFlags: kXf applies to the row
 constexpr uint16_t kFlagsAlways = 0x0100;  // in kFlags: a bit every writer sets
 constexpr uint16_t kXfMask = 0x0FFF;       // in kXf
+// In kHeight: the row is as high as the sheet's default, not set by hand
+// (the published BIFF description; POI, LibreOffice, gnumeric and xlrd
+// read it so). The low 15 bits still give a height.
+constexpr uint16_t kDefaultHeight = 0x8000;
+constexpr uint16_t kHeightStandard = 0x00FF;  // 12.75 pt, Excel's for a 10-point font
 }  // namespace row
 
 namespace dimensions {
@@ -281,11 +294,17 @@ constexpr uint16_t kBuckets = 2;
 constexpr uint16_t kBucketSize = 8;  // stream position of the string, its offset in its record, reserved
 }  // namespace extsst
 
+namespace protect {
+constexpr uint16_t kLock = 0;  // nonzero: the sheet is protected
+constexpr uint16_t kSize = 2;
+}  // namespace protect
+
 namespace xf {
 constexpr uint16_t kType = 4;  // fLocked, fHidden, fStyle, f123Prefix, ixfParent
 constexpr uint16_t kUsed = 9;  // fAtrNum .. fAtrProt: the attributes a cell XF sets itself
 constexpr uint16_t kSize = 20;
 constexpr uint16_t kLockedHidden = 0x0003;  // in kType
+constexpr uint16_t kLocked = 0x0001;        // in kType: not to be changed while its sheet is protected
 constexpr uint16_t kStyle = 0x0004;         // in kType
 constexpr uint16_t kParentShift = 4;        // in kType
 constexpr uint8_t kUsedMask = 0xFC;         // in kUsed

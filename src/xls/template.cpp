@@ -105,6 +105,27 @@ void ChooseDefaultCellXf(Template& t, int normalStyleXf) {
 
 }  // namespace
 
+void EncodeLabel(const Template& t, std::u16string_view text, std::vector<uint8_t>& out) {
+  const size_t from = out.size();
+  t.codePage->Encode(text, out);
+  const uint16_t id = t.codePage->Id();
+  if (id != biff5::kWindows1252 && id != biff5::kWindows1252Biff && id != biff5::kUtf16) return;
+  // Windows maps the bytes 1252 leaves undefined to U+0081 etc. and back,
+  // but a reader with a strict table (xlrd) then refuses the whole workbook.
+  for (size_t i = from; i < out.size(); ++i) {
+    uint8_t& b = out[i];
+    if (b >= 0x81 && b <= 0x9D &&
+        std::find(std::begin(biff5::kUndefined1252), std::end(biff5::kUndefined1252), b) !=
+            std::end(biff5::kUndefined1252)) {
+      b = '?';
+    }
+  }
+}
+
+bool IsLockedXf(const Template& t, uint16_t index) {
+  return index >= t.lockedXf.size() || t.lockedXf[index];
+}
+
 bool IsCellXf(const Template& t, uint16_t index) {
   if (t.styleXf.empty()) return true;
   return index < t.styleXf.size() && !t.styleXf[index];
@@ -133,6 +154,14 @@ std::shared_ptr<const Template> ParseWorkbookStream(std::vector<uint8_t> stream)
     if (r.type == rec::kFilePass) Fail(Fault::Encrypted, "verschluesselt");
     if (r.type == biff5::kCodePageRecord && r.len >= biff5::codepage::kSize) {
       codePage = Get16(&s[r.body() + biff5::codepage::kId]);
+      t->namesCodePage = true;
+    }
+    // CODEPAGE's place: after the interface, user-name and file-sharing records at the top.
+    const bool top = t->globals.size() == t->codePageAfter + 1;
+    if (top && (r.type == rec::kInterfaceHdr || r.type == rec::kMms || r.type == rec::kToolbarHdr ||
+                r.type == rec::kToolbarEnd || r.type == rec::kInterfaceEnd || r.type == rec::kWriteAccess ||
+                r.type == rec::kFileSharing)) {
+      t->codePageAfter = t->globals.size();
     }
     t->globals.push_back(r);
     pos = r.end();
@@ -176,6 +205,7 @@ std::shared_ptr<const Template> ParseWorkbookStream(std::vector<uint8_t> stream)
       case rec::kXf:
         // One too short to tell counts as a cell XF: it is not ours to judge.
         t->styleXf.push_back(r.len >= xf::kType + 2 && (Get16(&s[r.body() + xf::kType]) & xf::kStyle));
+        t->lockedXf.push_back(r.len < xf::kType + 2 || (Get16(&s[r.body() + xf::kType]) & xf::kLocked));
         t->lastXf = static_cast<int>(i);
         break;
       case rec::kStyle:

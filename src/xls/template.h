@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 #include "xls/biff.h"
@@ -32,6 +33,10 @@ struct Template {
   // table; its texts in `codePage`, null for BIFF8).
   uint16_t version = bof::kBiff8;
   std::unique_ptr<const CodePage> codePage;
+  // BIFF5 without a CODEPAGE record: readers take its texts as ASCII, so one
+  // saying 1252 goes in after record `codePageAfter` once a text needs it.
+  bool namesCodePage = false;
+  size_t codePageAfter = 0;  // index into globals
   bool Biff5() const { return version != bof::kBiff8; }
   std::vector<RecRef> globals;  // BOF .. EOF of the workbook globals
   std::vector<SheetInfo> sheets;         // BOUNDSHEET (tab) order
@@ -46,6 +51,7 @@ struct Template {
   // no XF, and any index is taken as it is), the last XF record, and the
   // format a new cell gets when its row and column give none.
   std::vector<bool> styleXf;
+  std::vector<bool> lockedXf;  // per XF: a cell in it cannot be changed on a protected sheet
   int lastXf = -1;  // index into globals
   uint16_t defaultCellXf = xf::kDefaultCell;
   // Without any cell XF, the default is a new one after the last XF: the
@@ -59,6 +65,12 @@ inline size_t XfSize(const Template& t) { return t.Biff5() ? biff5::xf::kSize : 
 
 // Whether a new cell may use XF `index`: a cell XF, not a style XF.
 bool IsCellXf(const Template& t, uint16_t index);
+// Whether XF `index` locks its cells; an XF the globals lack does, as Excel's defaults do.
+bool IsLockedXf(const Template& t, uint16_t index);
+
+// BIFF5: a cell's text appended as it is stored, in the code page, a
+// character the code page cannot hold as '?'.
+void EncodeLabel(const Template& t, std::u16string_view text, std::vector<uint8_t>& out);
 
 // Fault::NotAWorkbook, OldVersion, Encrypted or Damaged for a stream that is
 // not a sound, unencrypted BIFF8 or BIFF5 workbook.

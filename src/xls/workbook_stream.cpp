@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "xls/biff5.h"
 #include "xls/cell_table_write.h"
 
 namespace skov::xls {
@@ -53,7 +54,12 @@ void WriteGlobals(std::vector<uint8_t>& out, const Template& t, const StreamEdit
       const size_t at = out.size() - 4 - r.len;
       std::copy(e.window1[window].begin(), e.window1[window].end(), out.begin() + long(at) + 4);
       ++window;
-    } else if (e.addCellXf && int(i) == t.lastXf) {
+    } else if (e.addCodePage && i == t.codePageAfter) {
+      copyTo(r.end());
+      PutRecordHeader(out, biff5::kCodePageRecord, biff5::codepage::kSize);
+      Append16(out, biff5::kWindows1252);
+    }
+    if (e.addCellXf && int(i) == t.lastXf) {
       copyTo(r.end());
       PutRecordHeader(out, rec::kXf, static_cast<uint16_t>(XfSize(t)));
       AppendBytes(out, t.newCellXf.data(), XfSize(t));

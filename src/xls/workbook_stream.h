@@ -25,6 +25,7 @@ struct StreamEdits {
   std::span<const std::unique_ptr<SheetCells>> cells;  // per sheet; null for a sheet copied as it is
   bool addCellXf = false;  // Template::newCellXf is written as XF Template::defaultCellXf
   NewLabels labels;  // BIFF5: the texts of new cells
+  bool addCodePage = false;  // BIFF5: a CODEPAGE of 1252 after Template::codePageAfter
 };
 
 // The stream into `out`, replacing what it held.

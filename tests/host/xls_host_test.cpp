@@ -229,7 +229,11 @@ TEST(XlsHost, BindingFailuresAreNotRefusals) {
        u"Die Datei ist mit einem Kennwort verschluesselt."},
       {"damaged compound file", std::string(good).replace(0x1C, 2, "\x00\x00"),
        u"Die Datei ist beschaedigt (Aufbau der Verbunddatei)."},
-      {"BIFF5 globals with BIFF8 sheets", withStream([](auto& s) { s[5] = 0x05; }),
+      {"an Excel 5.0/95 sheet in an Excel 97 workbook", withStream([](auto& s) {
+         size_t at = 4u + (s[2] | s[3] << 8);  // past the globals' BOF
+         while (at + 6 <= s.size() && !(s[at] == 0x09 && s[at + 1] == 0x08)) at += 4u + (s[at + 2] | s[at + 3] << 8);
+         s.at(at + 5) = 0x05;
+       }),
        u"Die Datei ist beschaedigt (Teilstrom einer anderen Excel-Version)."},
       {"encrypted", withStream([](auto& s) {
          // FILEPASS in place of the first record after BOF (same length records are not needed:

@@ -54,13 +54,15 @@ TEST(Biff5Book, WrittenCellsAreLabelsInTheCodePageWithTheCellsFormat) {
   book.WriteCell(1, 12, 6, u"Gr\u00fc\u00dfe \u20ac \u03a9");  // the same text again
   book.WriteCell(1, 300, 2, u"weit unten");
   book.WriteCell(2, 11, 2, u"");
+  book.WriteCell(2, 11, 3, u"\u0081\u008d\u008f\u0090\u009dx");  // bytes 1252 leaves undefined, as read
   const Bytes out = book.Serialize();
   EXPECT_NO_THROW(ParseWorkbookStream(out));
   const ReadBook after = ReadStream(out);
   const size_t s0 = t->worksheets[0], s1 = t->worksheets[1];
   for (auto [sheet, row, col, text] : {std::tuple{s0, 11, 4, u"Gr\u00fc\u00dfe \u0080 ?"},
                                        std::tuple{s0, 11, 5, u"Gr\u00fc\u00dfe \u0080 ?"},
-                                       std::tuple{s0, 299, 1, u"weit unten"}, std::tuple{s1, 10, 1, u""}}) {
+                                       std::tuple{s0, 299, 1, u"weit unten"}, std::tuple{s1, 10, 1, u""},
+                                       std::tuple{s1, 10, 2, u"?????x"}}) {
     SCOPED_TRACE(row);
     const CellValue& v = after.sheets[sheet].cells.at({row, col});
     EXPECT_EQ(v.type, 0x0204);
@@ -115,6 +117,30 @@ TEST(Biff5Book, ExcelsOwnFilesAreFilledAsExcel95Workbooks) {
     const Bytes out = book.Serialize();
     ASSERT_NO_THROW(ParseWorkbookStream(out));
     EXPECT_EQ(ReadStream(out).sheets[t->worksheets[0]].cells.at({10, 4}).type, 0x0204);
+  }
+}
+
+// Without a CODEPAGE record readers take an Excel 5.0/95 text as ASCII:
+// one that needs more gets a CODEPAGE saying what was written, 1252.
+TEST(Biff5Book, TextsBeyondAsciiBringTheirCodePageAlong) {
+  Bytes stream = WorkbookStreamOf(ReadFileBytes(std::string(SKOV_TEST_DATA) + "/xls/poi_excel95_uncalced.xls"));
+  for (const RawRec& r : Records(stream, 0, true)) {
+    if (r.type == 0x0042) stream[r.pos] = 0x61, stream[r.pos + 1] = 0x01;  // now a record of no meaning here
+  }
+  for (const std::u16string text : {u"ASCII", u"Gr\u00fc\u00dfe"}) {
+    Book book(ParseWorkbookStream(stream));
+    book.WriteCell(1, 11, 5, text);
+    const Bytes out = book.Serialize();
+    std::vector<uint32_t> codePages;
+    uint16_t before = 0;
+    for (const RawRec& r : Records(out, 0, true)) {
+      if (r.type == 0x0042) codePages.push_back(Rd(r.body, 0, 2));
+      if (codePages.empty()) before = r.type;
+    }
+    EXPECT_EQ(codePages, text == u"ASCII" ? std::vector<uint32_t>{} : std::vector<uint32_t>{1252});
+    if (!codePages.empty()) {
+      EXPECT_EQ(before, 0x005B);  // after FILESHARING, where Excel has it
+    }
   }
 }
 

@@ -333,5 +333,56 @@ TEST(ExcelLayout, AWrittenCellLeavesNoOtherRecordForIt) {
   }
 }
 
+// A row that gets its first ROW record is shown as high as before: the
+// template's default height, else marked as the reader's own default.
+TEST(ExcelLayout, NewRowRecordsKeepHowHighTheRowIsShown) {
+  struct Case {
+    const char* what;
+    std::vector<Rec> header;
+    uint16_t height;
+  } cases[] = {
+      {"no DEFAULTROWHEIGHT", {}, 0x80FF},
+      {"DEFAULTROWHEIGHT 15 pt", {R(0x0225, {{0, 2}, {300, 2}})}, 300},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<Rec> recs = c.header;
+    recs.insert(recs.end(), {Dimensions(0, 0, 0, 0), Window2(0x06B6)});
+    Book book(Parse(BuildStream({Sst({}, 0)}, {{"S", recs}})));
+    book.WriteCell(1, 11, 5, u"neu");
+    const ReadBook after = ReadStream(book.Serialize());
+    int rows = 0;
+    for (const RawRec& r : after.sheets[0].records) {
+      if (r.type != 0x0208) continue;
+      ++rows;
+      EXPECT_EQ(Rd(r.body, 6, 2), c.height);
+      EXPECT_EQ(Rd(r.body, 12, 2) & 0x0040, 0u);  // not a height set by hand
+    }
+    EXPECT_EQ(rows, 1);
+  }
+}
+
+// Records some writers leave ahead of the cells (a DBCELL, a TABLE, a second
+// DIMENSIONS) do not move the rebuilt table before the sheet's header.
+TEST(ExcelLayout, StrayRecordsBeforeTheCellsLeaveTheTableInPlace) {
+  const Rec header = R(0x0014, {{0, 2}});  // HEADER, empty
+  for (const Rec& stray : {R(0x00D7, {{0, 4}}), R(0x0236, {{0, 2}, {0, 2}, {0, 2}, {0, 2}}), Dimensions(0, 1, 0, 1)}) {
+    SCOPED_TRACE(stray.type);
+    std::vector<Rec> recs = {stray, header, Dimensions(0, 1, 0, 3), Row(0, 0, 3), Number(0, 0, 15, 1),
+                             Window2(0x06B6)};
+    Book book(Parse(BuildStream({Sst({}, 0)}, {{"S", recs}})));
+    book.WriteCell(1, 2, 2, u"neu");
+    const ReadBook after = ReadStream(book.Serialize());
+    const std::vector<RawRec>& rr = after.sheets[0].records;
+    auto at = [&](uint16_t type) {
+      return std::find_if(rr.begin(), rr.end(), [&](const RawRec& r) { return r.type == type; }) - rr.begin();
+    };
+    EXPECT_LT(at(0x0014), at(0x0208));
+    EXPECT_LT(at(0x0200), at(0x0208));
+    EXPECT_EQ(after.sheets[0].cells.at({1, 1}).text, u"neu");
+    EXPECT_EQ(after.sheets[0].cells.count({0, 0}), 1u);
+  }
+}
+
 }  // namespace
 }  // namespace skov::xls
