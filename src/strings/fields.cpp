@@ -85,7 +85,10 @@ Text TrimNull(TextView text) {
 SplitSource PrepareSplit(TextView line, TextView separators, Text& scratch) {
   if (separators.empty()) return {};
   // Reaching the line's end is where GetField overflows on long lines.
-  if (static_cast<long>(line.size()) >= kMax16) Raise(kOverflow);
+  if (static_cast<long>(line.size()) >= kMax16) {
+    Raise(kOverflow, "line of 32767 characters or more",
+          u"Die Zeile ist zu lang (32767 Zeichen oder mehr, erlaubt sind 32766).");
+  }
   if (separators.size() > 1) {
     scratch = TranslateChars(line, separators, separators.substr(0, 1), true);
     line = scratch;

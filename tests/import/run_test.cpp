@@ -138,6 +138,7 @@ TEST_F(ImportRunTest, FailuresAreLoggedAndNothingPartialIsSaved) {
       {"LONGROW.TXT", Lines({header, "Z;P;1", wide}), {}, false, {"Daten gelesen :Z;P;1", "Laufzeitfehler 9: Index ausserhalb des gueltigen Bereichs - @"}, false},
       {"FEWSHEETS.TXT", Drawing(20), {.worksheets = 1}, false, {"Blatt 1", "Laufzeitfehler 9: Index ausserhalb des gueltigen Bereichs - @"}, false},
       {"CELLS.TXT", Drawing(2), {.cellError = 1004}, false, {"Blatt 1", "Laufzeitfehler 1004: Anwendungs- oder objektdefinierter Fehler - @"}, false},
+      {"HUGE.TXT", Lines({header, "Z;P;" + std::string(32767, 'x')}), {}, false, {"Laufzeitfehler 6: Ueberlauf - @", "Grund: Die Zeile ist zu lang (32767 Zeichen oder mehr, erlaubt sind 32766)."}, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -29,6 +29,7 @@ SPECIAL = [
     "ä ö ü ß Ä Ö Ü €", LONG, "007", "1-2", "=SUM(A1)", "TRUE", "1.5E3", "", "Αντλία θερμότητας / Насос №5",
     "  Leerzeichen  ", "Zeile1\nZeile2\tTab", "12.10.2024", "#N/A", "'007", "0", "-", "\U0001F600 außerhalb BMP",
     "\u00a0geschützt", HUGE, "ÿ Latin-1 ende", "Œ œ Š ‰ ™", "FALSCH", "=A1+1", "00042", "1,5", "3 %",
+    "Steuer\x01\x07\x1b\x1f\x7fzeichen", "\x81\x8d\x8f\x90\x9d undefiniert in 1252",
 ]
 
 COL_V, COL_AP, COL_BC, COL_BD = 22, 42, 55, 56
