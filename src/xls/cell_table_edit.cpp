@@ -145,6 +145,17 @@ int DropShadowedCells(const Template& t, RowItem& rowItem, uint16_t c, size_t& k
     if (keep > i) keep = keep + count - 1;
     i += count;
   }
+  // A part right of the cell may now stand before the item kept there.
+  std::vector<CellItem>& cells = rowItem.cells;
+  auto byFirst = [](const CellItem& a, const CellItem& b) { return a.first < b.first; };
+  if (!std::is_sorted(cells.begin(), cells.end(), byFirst)) {
+    const CellItem kept = cells[keep];
+    std::stable_sort(cells.begin(), cells.end(), byFirst);
+    keep = static_cast<size_t>(std::find_if(cells.begin(), cells.end(), [&](const CellItem& x) {
+                                 return x.source == kept.source && x.pos == kept.pos && x.first == kept.first &&
+                                        x.last == kept.last;
+                               }) - cells.begin());
+  }
   return dropped;
 }
 

@@ -319,12 +319,15 @@ TEST(ExcelLayout, AWrittenCellLeavesNoOtherRecordForIt) {
     book.WriteCell(1, 1, 2, u"neu");  // row 0, column 1
     const ReadBook after = ReadStream(book.Serialize());
     int covering = 0, texts = 0;
+    uint32_t previous = 0;
     for (const RawRec& r : after.sheets[0].records) {
       if (r.type == 0x00FD) ++texts;
       const bool mul = r.type == 0x00BE || r.type == 0x00BD;
-      if (!mul && r.type != 0x00FD && r.type != 0x027E && r.type != 0x0203) continue;
+      if (!mul && r.type != 0x00FD && r.type != 0x027E && r.type != 0x0203 && r.type != 0x0201) continue;
       const uint32_t first = Rd(r.body, 2, 2), last = mul ? Rd(r.body, r.body.size() - 2, 2) : first;
       covering += first <= 1 && 1 <= last;
+      EXPECT_LE(previous, first) << "cells in column order";
+      previous = first;
     }
     EXPECT_EQ(covering, 1);
     EXPECT_EQ(after.sheets[0].cells.at({0, 1}).text, u"neu");
