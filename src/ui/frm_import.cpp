@@ -14,24 +14,24 @@
 #include <QUrl>
 #include <cmath>
 
-#include "import/import.h"
-#include "import/run_summary.h"
-#include "strings/runtime_error.h"
+#include "ui/frm_import_design.h"
 
 namespace skov {
 
-const Text kImportFilter = Text(u"All files (*.*)") + u'\0' + u"*.*" + u'\0' + u'\0';
-
 namespace {
 
-const QColor kBlue(0, 0, 255);
-const QColor kDarkBlue(0, 0, 64);
+using design::Px;
+
+QColor Colour(design::Rgb c) { return QColor(c.r, c.g, c.b); }
+const QColor kBlue = Colour(design::kBlue);
+const QColor kDarkBlue = Colour(design::kDarkBlue);
+
+QString Q(const char16_t* text) { return QString::fromUtf16(text); }
 
 // The design is in points; the window is drawn at 96 dpi.
-int Px(double points) { return static_cast<int>(std::lround(points * 96.0 / 72.0)); }
-
-void Place(QWidget* w, int frameInset, double left, double top, double width, double height) {
-  w->setGeometry(frameInset + Px(left), frameInset + Px(top), Px(width), Px(height));
+void Place(QWidget* w, int frameInset, const design::Control& control) {
+  const design::Rect& r = control.place;
+  w->setGeometry(frameInset + Px(r.left), frameInset + Px(r.top), Px(r.width), Px(r.height));
 }
 
 // Tahoma and Terminal are Windows fonts; when absent the nearest Debian
@@ -39,7 +39,7 @@ void Place(QWidget* w, int frameInset, double left, double top, double width, do
 // their boxes).
 QFont SansFont(double points) {
   QFont f;
-  f.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("DejaVu Sans")});
+  f.setFamilies({Q(design::kSansFont), QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("DejaVu Sans")});
   f.setStyleHint(QFont::SansSerif);
   f.setPixelSize(Px(points));
   f.setBold(true);
@@ -48,7 +48,7 @@ QFont SansFont(double points) {
 
 QFont FixedFont(double points) {
   QFont f;
-  f.setFamilies({QStringLiteral("Terminal"), QStringLiteral("DejaVu Sans Mono"), QStringLiteral("Monospace")});
+  f.setFamilies({Q(design::kFixedFont), QStringLiteral("DejaVu Sans Mono"), QStringLiteral("Monospace")});
   f.setStyleHint(QFont::TypeWriter);
   f.setFixedPitch(true);
   f.setPixelSize(Px(points));
@@ -64,13 +64,13 @@ void WhiteOnBlue(QWidget* w) {
   w->setPalette(p);
 }
 
-QPushButton* Button(QWidget* parent, const char* name, const QString& caption) {
-  auto* b = new QPushButton(caption, parent);
-  b->setObjectName(QString::fromLatin1(name));
+QPushButton* Button(QWidget* parent, const design::Control& control) {
+  auto* b = new QPushButton(Q(control.text), parent);
+  b->setObjectName(QString::fromLatin1(control.name));
   b->setAutoDefault(false);
   b->setDefault(false);
   b->setFocusPolicy(Qt::StrongFocus);
-  b->setFont(SansFont(8.25));
+  b->setFont(SansFont(design::kButtonFontPoints));
   QPalette p = b->palette();
   p.setColor(QPalette::Button, Qt::white);
   p.setColor(QPalette::ButtonText, kBlue);
@@ -78,58 +78,24 @@ QPushButton* Button(QWidget* parent, const char* name, const QString& caption) {
   return b;
 }
 
-QLabel* Label(QWidget* parent, const char* name, const QString& caption) {
-  auto* l = new QLabel(caption, parent);
-  l->setObjectName(QString::fromLatin1(name));
+QLabel* Label(QWidget* parent, const design::Control& control) {
+  auto* l = new QLabel(Q(control.text), parent);
+  l->setObjectName(QString::fromLatin1(control.name));
   l->setTextFormat(Qt::PlainText);  // a path is never markup
   l->setFocusPolicy(Qt::NoFocus);
-  l->setFont(SansFont(9));
+  l->setFont(SansFont(design::kLabelFontPoints));
   WhiteOnBlue(l);
   return l;
 }
 
-QCheckBox* CheckBox(QWidget* parent, const char* name) {
+QCheckBox* CheckBox(QWidget* parent, const design::Control& control) {
   auto* c = new QCheckBox(parent);
-  c->setObjectName(QString::fromLatin1(name));
+  c->setObjectName(QString::fromLatin1(control.name));
   c->setChecked(true);
   c->setFocusPolicy(Qt::StrongFocus);
   WhiteOnBlue(c);
   return c;
 }
-
-// The platform dialog's answer for a dropped file: OK with its path, as if
-// the user had picked it there; the owner is the one the dialog would get.
-class DroppedFile : public PlatformFileDialog {
- public:
-  DroppedFile(PlatformFileDialog& dialog, const QString& path) : dialog_(dialog), path_(path) {}
-  PlatformDialogAnswer Show(const OpenFileName& record, bool) override {
-    return {true, path_.toStdU16String(), record.Flags};
-  }
-  int32_t ActiveWindow() override { return dialog_.ActiveWindow(); }
-
- private:
-  PlatformFileDialog& dialog_;
-  QString path_;
-};
-
-// The run's closing message with the summary below "Log-Datei: ...". The
-// other messages of a run (a file that could not be written) stay as they are.
-class ClosingWithSummary : public MessageService {
- public:
-  ClosingWithSummary(MessageService& inner, const ImportState& state) : inner_(inner), state_(state) {}
-  void Follow(const RunSummary& summary) { summary_ = &summary; }
-  void Show(const Text& prompt, const Text& title) override {
-    if (!summary_ || !summary_->logClosed) return inner_.Show(prompt, title);
-    Text full = prompt;
-    for (const Text& line : SummaryLines(*summary_, state_.VerzeichnisImport)) full += u'\n' + line;
-    inner_.Show(full, title);
-  }
-
- private:
-  MessageService& inner_;
-  const ImportState& state_;
-  const RunSummary* summary_ = nullptr;
-};
 
 }  // namespace
 
@@ -147,8 +113,8 @@ FrmImport::FrmImport(ImportContext& ctx, PlatformFileDialog& dialog, QWidget* pa
       dialog_(dialog),
       programEnd_([] { QCoreApplication::exit(0); }) {
   setObjectName(QStringLiteral("FrmImport"));
-  setWindowTitle(QStringLiteral("SKOV Import"));
-  setFixedSize(385, 234);
+  setWindowTitle(Q(design::kCaption));
+  setFixedSize(Px(design::kClientWidth), Px(design::kClientHeight));
   QPalette blue = palette();
   blue.setColor(QPalette::Window, kBlue);
   setPalette(blue);
@@ -163,37 +129,38 @@ FrmImport::FrmImport(ImportContext& ctx, PlatformFileDialog& dialog, QWidget* pa
   framePalette.setColor(QPalette::Dark, QColor(128, 128, 128));
   fraImport_->setPalette(framePalette);
   fraImport_->setAutoFillBackground(true);
-  fraImport_->setGeometry(Px(6), Px(6), Px(276), Px(162));
+  const design::Rect& frame = design::kFrame;
+  fraImport_->setGeometry(Px(frame.left), Px(frame.top), Px(frame.width), Px(frame.height));
   const int in = fraImport_->frameWidth();
 
   // Created in tab-index order, so the focus chain needs no reordering.
-  cmdImportPfad_ = Button(fraImport_, "cmdImportPfad", QStringLiteral("Import&Pfad"));
-  Place(cmdImportPfad_, in, 18, 12, 72, 24);
-  txtTrennzeichen_ = new QLineEdit(QStringLiteral(";"), fraImport_);
-  txtTrennzeichen_->setObjectName(QStringLiteral("txtTrennzeichen"));
-  txtTrennzeichen_->setMaxLength(1);
-  txtTrennzeichen_->setFont(FixedFont(9));
+  cmdImportPfad_ = Button(fraImport_, design::kCmdImportPfad);
+  Place(cmdImportPfad_, in, design::kCmdImportPfad);
+  txtTrennzeichen_ = new QLineEdit(Q(design::kTxtTrennzeichen.text), fraImport_);
+  txtTrennzeichen_->setObjectName(QString::fromLatin1(design::kTxtTrennzeichen.name));
+  txtTrennzeichen_->setMaxLength(design::kSeparatorMaxLength);
+  txtTrennzeichen_->setFont(FixedFont(design::kTextBoxFontPoints));
   QPalette edit = txtTrennzeichen_->palette();
   edit.setColor(QPalette::Base, Qt::white);
   edit.setColor(QPalette::Text, kDarkBlue);
   txtTrennzeichen_->setPalette(edit);
-  Place(txtTrennzeichen_, in, 156, 78, 24, 18);
-  chkAnfzeichen_ = CheckBox(fraImport_, "chkAnfzeichen");
-  Place(chkAnfzeichen_, in, 162, 98.25, 17.26, 15.76);
-  cmdImportieren_ = Button(fraImport_, "cmdImportieren", QStringLiteral("&Importieren"));
-  Place(cmdImportieren_, in, 48, 132, 72, 18);
-  cmdBeenden_ = Button(fraImport_, "cmdBeenden", QStringLiteral("&Beenden"));
-  Place(cmdBeenden_, in, 156, 132, 72, 18);
-  lblTrennzeichen_ = Label(fraImport_, "lblTrennzeichen", QStringLiteral("Trennzeichen"));
-  Place(lblTrennzeichen_, in, 18, 78, 72, 18);
-  lblImportPfad_ = Label(fraImport_, "lblImportPfad", QString());
-  Place(lblImportPfad_, in, 18, 42, 228, 18);
-  lblanfzeichen_ = Label(fraImport_, "lblanfzeichen", QString::fromUtf16(u"Mit Anführungszeichen"));
-  Place(lblanfzeichen_, in, 18, 102, 132, 18);
-  chkVerzImport_ = CheckBox(fraImport_, "chkVerzImport");
-  Place(chkVerzImport_, in, 126, 18, 12, 12);
-  lblVerzImportieren_ = Label(fraImport_, "lblVerzImportieren", QStringLiteral("Verzeichnis importieren"));
-  Place(lblVerzImportieren_, in, 144, 18, 114, 12);
+  Place(txtTrennzeichen_, in, design::kTxtTrennzeichen);
+  chkAnfzeichen_ = CheckBox(fraImport_, design::kChkAnfzeichen);
+  Place(chkAnfzeichen_, in, design::kChkAnfzeichen);
+  cmdImportieren_ = Button(fraImport_, design::kCmdImportieren);
+  Place(cmdImportieren_, in, design::kCmdImportieren);
+  cmdBeenden_ = Button(fraImport_, design::kCmdBeenden);
+  Place(cmdBeenden_, in, design::kCmdBeenden);
+  lblTrennzeichen_ = Label(fraImport_, design::kLblTrennzeichen);
+  Place(lblTrennzeichen_, in, design::kLblTrennzeichen);
+  lblImportPfad_ = Label(fraImport_, design::kLblImportPfad);
+  Place(lblImportPfad_, in, design::kLblImportPfad);
+  lblanfzeichen_ = Label(fraImport_, design::kLblAnfzeichen);
+  Place(lblanfzeichen_, in, design::kLblAnfzeichen);
+  chkVerzImport_ = CheckBox(fraImport_, design::kChkVerzImport);
+  Place(chkVerzImport_, in, design::kChkVerzImport);
+  lblVerzImportieren_ = Label(fraImport_, design::kLblVerzImportieren);
+  Place(lblVerzImportieren_, in, design::kLblVerzImportieren);
 
   setTabOrder(cmdImportPfad_, txtTrennzeichen_);
   setTabOrder(txtTrennzeichen_, chkAnfzeichen_);
@@ -235,9 +202,7 @@ void FrmImport::cmdImportPfad_Click() {
 }
 
 void FrmImport::ImportdateiWaehlen(PlatformFileDialog& platform) {
-  int32_t flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
-  ctx_.state.Importdatei = ShowFileDialog(Text(), kImportFilter, 1, Text(), Text(), u"Importdatei", kActiveWindow, true,
-                                          flags, ctx_.state.LetzterDialog, platform);
+  skov::ImportdateiWaehlen(ctx_.state, platform);
   lblImportPfad_->setText(QString::fromStdU16String(ctx_.state.Importdatei));
 }
 
@@ -253,7 +218,7 @@ void FrmImport::dropEvent(QDropEvent* event) {
   const QString path = DroppedImportFile(event->mimeData());
   if (running_ || path.isEmpty()) return;
   event->acceptProposedAction();
-  DroppedFile dropped(dialog_, path);
+  DroppedFile dropped(dialog_, path.toStdU16String());
   ImportdateiWaehlen(dropped);
 }
 
@@ -261,25 +226,10 @@ void FrmImport::cmdImportieren_Click() {
   // The run's own message boxes spin the event loop; a second press there
   // must not start a second run.
   if (running_) return;
-  if (ctx_.state.Importdatei.empty()) {
-    ctx_.messages.Show(u"Es ist keine Importdatei ausgewählt!", u"SKOV Import DDC");
-    return;
-  }
   running_ = true;
-  ClosingWithSummary closing(ctx_.messages, ctx_.state);
-  ImportContext run{ctx_.state, ctx_.host, closing, ctx_.pointer, ctx_.files, ctx_.progress, {}, {}};
-  closing.Follow(run.summary);
-  try {
-    ImportStarten(run);
-    ctx_.summary = run.summary;
-  } catch (const RuntimeError& e) {
-    ctx_.pointer.Set(MousePointer::Default);
-    const std::string digits = std::to_string(e.Number());
-    ctx_.messages.Show(u"Laufzeitfehler " + Text(digits.begin(), digits.end()) + u": " + ErrorDescription(e.Number()),
-                       u"SKOV Import DDC");
-  } catch (...) {
-    ctx_.pointer.Set(MousePointer::Default);
-    ctx_.messages.Show(u"Unerwarteter Fehler beim Import.", u"SKOV Import DDC");
+  if (!Importieren(ctx_)) {
+    running_ = false;
+    return;
   }
   EndProgram();
 }

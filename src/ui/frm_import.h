@@ -6,6 +6,7 @@
 
 #include "dialog/common_dialog.h"
 #include "import/import_state.h"
+#include "ui/frm_import_actions.h"
 
 class QCheckBox;
 class QFrame;
@@ -65,9 +66,6 @@ class FrmImport : public QWidget {
   QCheckBox* chkVerzImport_;
   QLabel* lblVerzImportieren_;
 };
-
-// The filter list the window asks the dialog for.
-extern const Text kImportFilter;
 
 // The one existing file a drop carries, as a full path; empty for anything
 // else (several files, a folder, a missing file, remote or plain text).
