@@ -3,7 +3,10 @@
 
 #include <windows.h>
 #include <commdlg.h>
+#include <objbase.h>
 
+#include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -66,7 +69,11 @@ PlatformDialogAnswer Win32FileDialog::Show(const OpenFileName& record, bool open
   ofn.lpstrDefExt = record.lpstrDefExt && !defExt.empty() ? defExt.c_str() : nullptr;
 
   PlatformDialogAnswer answer;
-  if (!(open ? ::GetOpenFileNameW(&ofn) : ::GetSaveFileNameW(&ofn))) return answer;
+  // The dialog hosts the shell's views, which want a single-threaded apartment.
+  const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+  const BOOL chosen = open ? ::GetOpenFileNameW(&ofn) : ::GetSaveFileNameW(&ofn);
+  if (SUCCEEDED(com)) ::CoUninitialize();
+  if (!chosen) return answer;
   // One path up to its NUL; a multiple selection is the folder and the
   // names, each ended by a NUL, the list by a second one.
   size_t end = 0;

@@ -2,6 +2,7 @@
 #include "ui/frm_import_win32.h"
 
 #include <windows.h>
+#include <commctrl.h>
 #include <shellapi.h>
 
 #include <iterator>
@@ -45,6 +46,9 @@ LRESULT CALLBACK FrameProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
 void RegisterClasses(HINSTANCE instance, HBRUSH blue) {
   static bool registered = false;
   if (registered) return;
+  // The controls of common controls 6, which the manifest asks for.
+  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};
+  ::InitCommonControlsEx(&controls);
   WNDCLASSEXW window{};
   window.cbSize = sizeof window;
   window.lpfnWndProc = WindowProc;
