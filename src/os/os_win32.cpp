@@ -1,11 +1,13 @@
 // The OS interface on Windows: wide paths, handles, the documents folder.
 #include <windows.h>
-#include <io.h>
 #include <shlobj.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
+#include <iostream>
 #include <mutex>
+#include <streambuf>
 
 #include "os/os.h"
 #include "os/os_win32_internal.h"
@@ -13,6 +15,8 @@
 namespace skov::os {
 
 const char16_t kSeparator = u'\\';
+// Hidden by its attribute, so that Explorer does not show it in the documents folder.
+const char16_t* const kLockFileName = u".skov-import.lock";
 
 namespace win32 {
 namespace {
@@ -325,6 +329,16 @@ bool Stat(const Path& path, FileInfo& info) {
   return true;
 }
 
+bool StatEntry(const Path& path, FileInfo& info) {
+  HANDLE h = ::CreateFileW(Native(path).c_str(), FILE_READ_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  info = InfoOf(h);
+  ::CloseHandle(h);
+  return true;
+}
+
 bool SameFile(const Path& a, const Path& b) {
   FileInfo x, y;
   return Stat(a, x) && Stat(b, y) && x.id.Known() && x.id == y.id;
@@ -450,16 +464,9 @@ std::vector<DirEntry> ListFolder(const Path& folder) {
   return entries;
 }
 
-namespace {
-
-// Hidden as well, so that Explorer does not show it in the documents folder.
-constexpr char16_t kLockName[] = u".skov-import.lock";
-
-}  // namespace
-
 bool FolderLock::TryLock(const Path& folder) {
   Unlock();
-  const Path path = Join(folder.empty() ? Path(u".") : folder, kLockName);
+  const Path path = Join(folder.empty() ? Path(u".") : folder, kLockFileName);
   // Reading is all a lock needs, so a lock file made read-only still locks.
   HANDLE h = ::CreateFileW(Native(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_HIDDEN, nullptr);
@@ -469,7 +476,8 @@ bool FolderLock::TryLock(const Path& folder) {
   if (!::LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD, &whole)) {
     const DWORD error = ::GetLastError();
     if (error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING) return false;
-    Fail(error, "cannot lock", path);
+    // A file system without locks: there is nothing to take turns with.
+    if (error != ERROR_NOT_SUPPORTED && error != ERROR_INVALID_FUNCTION) Fail(error, "cannot lock", path);
   }
   file_ = std::move(file);
   return true;
@@ -496,10 +504,60 @@ Path DocumentsFolder(const EnvLookup&) {
 
 namespace {
 
-UINT gConsoleOutput = 0;
+// What the program writes as UTF-8 to a console, shown there as UTF-16
+// through WriteConsoleW: right whatever the console's code page, in
+// cmd.exe and PowerShell alike. A sequence cut at the buffer's end waits
+// for its rest.
+class ConsoleBuffer : public std::streambuf {
+ public:
+  explicit ConsoleBuffer(HANDLE console) : console_(console) { setp(bytes_, bytes_ + sizeof bytes_); }
 
-void RestoreConsole() {
-  if (gConsoleOutput) ::SetConsoleOutputCP(gConsoleOutput);
+ protected:
+  int_type overflow(int_type c) override {
+    Drain();
+    if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+    *pptr() = traits_type::to_char_type(c);
+    pbump(1);
+    return c;
+  }
+  int sync() override {
+    Drain();
+    return 0;
+  }
+
+ private:
+  static constexpr size_t kBytes = 4096;
+  static constexpr int kLongestSequence = 4;
+
+  // Writes every whole UTF-8 sequence in the buffer; keeps a cut one.
+  void Drain() {
+    int n = static_cast<int>(pptr() - pbase());
+    int whole = n;
+    for (int back = 1; back <= kLongestSequence && back <= n; ++back) {
+      const auto byte = static_cast<unsigned char>(bytes_[n - back]);
+      if ((byte & 0xC0) == 0x80) continue;  // a continuation byte: look further back
+      const int length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC0 ? 2 : 1;
+      if (length > back) whole = n - back;
+      break;
+    }
+    if (whole > 0) {
+      std::wstring wide(static_cast<size_t>(whole), L'\0');
+      wide.resize(static_cast<size_t>(::MultiByteToWideChar(CP_UTF8, 0, bytes_, whole, wide.data(), whole)));
+      DWORD written = 0;
+      ::WriteConsoleW(console_, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+    }
+    std::memmove(bytes_, bytes_ + whole, static_cast<size_t>(n - whole));
+    setp(bytes_, bytes_ + sizeof bytes_);
+    pbump(n - whole);
+  }
+
+  HANDLE console_;
+  char bytes_[kBytes];
+};
+
+bool IsConsole(HANDLE h) {
+  DWORD mode = 0;
+  return h && h != INVALID_HANDLE_VALUE && ::GetConsoleMode(h, &mode);
 }
 
 }  // namespace
@@ -507,21 +565,25 @@ void RestoreConsole() {
 void PrepareProcess() {
   // No "insert a disk" boxes for an empty drive in a path: the call fails.
   ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-  // Texts go out as UTF-8; the console shows them as such while the program
-  // runs, and gets its own code page back at the end.
+  // std::cout and std::cerr on a console go there as UTF-16; redirected,
+  // they stay UTF-8 bytes.
   static std::once_flag once;
   std::call_once(once, [] {
-    gConsoleOutput = ::GetConsoleOutputCP();
-    if (gConsoleOutput && gConsoleOutput != CP_UTF8 && ::SetConsoleOutputCP(CP_UTF8)) std::atexit(RestoreConsole);
-    else gConsoleOutput = 0;
+    struct Stream {
+      DWORD handle;
+      std::ostream& stream;
+    };
+    for (const Stream s : {Stream{STD_OUTPUT_HANDLE, std::cout}, Stream{STD_ERROR_HANDLE, std::cerr}}) {
+      HANDLE h = ::GetStdHandle(s.handle);
+      if (!IsConsole(h)) continue;
+      s.stream.flush();
+      // Never freed: the streams flush into it at the very end of the process.
+      s.stream.rdbuf(new ConsoleBuffer(h));
+    }
   });
 }
 
-bool IsTerminal(int stream) {
-  const DWORD which = stream == 1 ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE;
-  DWORD mode = 0;
-  return ::GetConsoleMode(::GetStdHandle(which), &mode) != 0;
-}
+bool IsTerminal(int stream) { return IsConsole(::GetStdHandle(stream == 1 ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE)); }
 
 // ---- Code pages -----------------------------------------------------------
 

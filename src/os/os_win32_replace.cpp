@@ -1,18 +1,18 @@
 // The safe replace on Windows: a marked, locked file beside the target,
 // flushed, then renamed over it and flushed again.
 //
-// A replacement's name carries a check of its own random part (the mark),
-// so a file of the user's is never taken for one. Its handle holds a lock
-// (on one byte far past the data) from creation until after the move; a
-// marked file that nobody locks was left by a save that died, and
-// RemoveLeftovers takes it only under its own lock, so two runs never
-// remove each other's files.
-// The handle lets others read and rename it, so the rename needs no close.
+// A replacement's handle holds a lock (on one byte far past the data) from
+// creation until after the rename; a file of our name that nobody locks
+// was left by a save that died, and RemoveLeftovers takes it only under its
+// own lock and only with the content the caller's files have, so two runs
+// never remove each other's files, nor a user's. The handle lets others
+// read and rename the file, so the rename needs no close.
 #include <windows.h>
 #include <bcrypt.h>
 
 #include <algorithm>
 #include <cstddef>
+#include <string>
 #include <vector>
 
 #include "os/os.h"
@@ -20,70 +20,37 @@
 
 namespace skov::os {
 
+const char16_t* const kTempPrefix = u".skov-import-";
+
 using namespace win32;
 
 namespace {
 
-constexpr char16_t kTempPrefix[] = u".skov-import-";
-constexpr char16_t kTempSuffix[] = u".tmp";
-constexpr size_t kPrefixLength = sizeof kTempPrefix / sizeof kTempPrefix[0] - 1;
-constexpr size_t kSuffixLength = sizeof kTempSuffix / sizeof kTempSuffix[0] - 1;
-constexpr size_t kHexDigits = 8;  // of the random part, and of its check
-constexpr size_t kNameLength = kPrefixLength + 2 * kHexDigits + kSuffixLength;
+constexpr size_t kSuffixLength = 6;
+constexpr char16_t kLetters[] = u"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+constexpr size_t kLetterCount = sizeof kLetters / sizeof kLetters[0] - 1;
 // Names taken by others (or files other runs just locked) before giving up.
 constexpr int kAttempts = 100;
-constexpr uint32_t kFnvBasis = 2166136261u;
-constexpr uint32_t kFnvPrime = 16777619u;
-constexpr uint32_t kMarkKey = 0x534B4F56;  // "SKOV": the check differs from a plain hash of the digits
 
-uint32_t Check(uint32_t random) {
-  uint32_t h = kFnvBasis;
-  for (uint32_t v : {kMarkKey, random}) {
-    for (int shift = 0; shift < 32; shift += 8) {
-      h ^= (v >> shift) & 0xFF;
-      h *= kFnvPrime;
-    }
-  }
-  return h;
-}
-
-void AppendHex(Text& out, uint32_t value) {
-  static constexpr char16_t kDigits[] = u"0123456789abcdef";
-  for (int shift = 28; shift >= 0; shift -= 4) out += kDigits[(value >> shift) & 0xF];
-}
-
-bool ParseHex(TextView digits, uint32_t& value) {
-  value = 0;
-  for (char16_t c : digits) {
-    uint32_t d;
-    if (c >= u'0' && c <= u'9') d = c - u'0';
-    else if (c >= u'a' && c <= u'f') d = c - u'a' + 10;
-    else return false;
-    value = value << 4 | d;
-  }
-  return true;
-}
+size_t PrefixLength() { return std::char_traits<char16_t>::length(kTempPrefix); }
 
 Text MarkedName() {
-  uint32_t random = 0;
-  if (!BCRYPT_SUCCESS(::BCryptGenRandom(nullptr, reinterpret_cast<PUCHAR>(&random), sizeof random,
-                                        BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
-    random = ::GetTickCount() ^ (::GetCurrentProcessId() << 16) ^ ::GetCurrentThreadId();
+  uint8_t random[kSuffixLength] = {};
+  if (!BCRYPT_SUCCESS(::BCryptGenRandom(nullptr, random, sizeof random, BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
+    const DWORD fallback = ::GetTickCount() ^ (::GetCurrentProcessId() << 16) ^ ::GetCurrentThreadId();
+    for (size_t i = 0; i < kSuffixLength; ++i) random[i] = static_cast<uint8_t>(fallback >> (4 * i));
   }
   Text name = kTempPrefix;
-  AppendHex(name, random);
-  AppendHex(name, Check(random));
-  name += kTempSuffix;
+  for (uint8_t r : random) name += kLetters[r % kLetterCount];
   return name;
 }
 
-bool CarriesMark(TextView name) {
-  if (name.size() != kNameLength || name.substr(0, kPrefixLength) != kTempPrefix ||
-      name.substr(kNameLength - kSuffixLength) != kTempSuffix)
-    return false;
-  uint32_t random = 0, check = 0;
-  return ParseHex(name.substr(kPrefixLength, kHexDigits), random) &&
-         ParseHex(name.substr(kPrefixLength + kHexDigits, kHexDigits), check) && check == Check(random);
+bool OurName(TextView name) {
+  const size_t prefix = PrefixLength();
+  if (name.size() != prefix + kSuffixLength || name.substr(0, prefix) != kTempPrefix) return false;
+  return std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix), name.end(), [](char16_t c) {
+    return std::char_traits<char16_t>::find(kLetters, kLetterCount, c) != nullptr;
+  });
 }
 
 // The lock lies far past any workbook's end, so the bytes stay readable
@@ -143,6 +110,29 @@ DWORD RenameOverTarget(const std::wstring& temp, const std::wstring& target) {
   }
   ::CloseHandle(h);
   return error;
+}
+
+// Removes a file of ours unless a save holds it or it shows another's
+// content: empty (created, not yet filled) or starting with `signature`.
+void RemoveIfLeft(const Path& path, std::span<const uint8_t> signature) {
+  HANDLE h = ::CreateFileW(Native(path).c_str(), GENERIC_READ | DELETE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return;
+  File file(NativeOf(h));
+  if (!HoldsFileData(h) || !LockMark(h)) return;  // locked: a save that is alive holds it
+  const uint64_t size = InfoOf(h).size;
+  if (size != 0) {
+    std::vector<uint8_t> start(signature.size());
+    if (signature.empty() || size < signature.size()) return;
+    try {
+      if (ReadAt(file, 0, start.data(), start.size()) != start.size()) return;
+    } catch (const Failure&) {
+      return;
+    }
+    if (!std::equal(start.begin(), start.end(), signature.begin())) return;
+  }
+  MarkDeleted(h);
 }
 
 }  // namespace
@@ -220,25 +210,20 @@ void DropReplacement(Replacement& r) noexcept {
 
 void FlushFolder(const Path&) {}
 
-void RemoveLeftovers(const Path& folder) {
+void RemoveLeftovers(const Path& folder, std::span<const uint8_t> signature) {
   const Path base = folder.empty() ? Path(u".") : folder;
-  const std::wstring pattern = Native(Join(base, Text(kTempPrefix) + u"*" + kTempSuffix));
+  const std::wstring pattern = Native(Join(base, Text(kTempPrefix) + u"*"));
   WIN32_FIND_DATAW found;
   HANDLE find = ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
   if (find == INVALID_HANDLE_VALUE) return;
+  std::vector<Text> ours;
   do {
     const Text name = FromWide(found.cFileName, wcslen(found.cFileName));
-    if (!CarriesMark(name) || (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
-      continue;
-    HANDLE h = ::CreateFileW(Native(Join(base, name)).c_str(), GENERIC_READ | DELETE,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                             FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (h == INVALID_HANDLE_VALUE) continue;
-    // Locked: a save that is alive holds it.
-    if (HoldsFileData(h) && LockMark(h)) MarkDeleted(h);
-    ::CloseHandle(h);
+    if (OurName(name) && !(found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
+      ours.push_back(name);
   } while (::FindNextFileW(find, &found));
   ::FindClose(find);
+  for (const Text& name : ours) RemoveIfLeft(Join(base, name), signature);
 }
 
 }  // namespace skov::os

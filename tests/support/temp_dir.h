@@ -1,12 +1,11 @@
 // A scratch folder removed after the test, and small file helpers.
 #pragma once
 
-#include <unistd.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -14,10 +13,15 @@ namespace skov::testing {
 
 class TempDir {
  public:
+  // A new folder of its own (create_directory tells whether it was made).
   TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "skov-test-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) std::abort();
-    path_ = pattern;
+    std::random_device random;
+    std::error_code ec;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+      path_ = std::filesystem::temp_directory_path() / ("skov-test-" + std::to_string(random()));
+      if (std::filesystem::create_directory(path_, ec)) return;
+    }
+    std::abort();
   }
   ~TempDir() {
     std::error_code ec;
@@ -29,9 +33,11 @@ class TempDir {
 
   const std::filesystem::path& path() const { return path_; }
   std::string str() const { return path_.string(); }
-  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+  // With the system's separators throughout ("a/b" names a subfolder).
+  std::string operator/(const std::string& name) const { return (path_ / name).make_preferred().string(); }
 
  private:
+  static constexpr int kAttempts = 100;
   std::filesystem::path path_;
 };
 

@@ -240,7 +240,8 @@ TEST_F(FrmImportWin32Test, ImportierenRunsAndEnds) {
   EXPECT_EQ(ended, 1);
   EXPECT_EQ(pointer.calls, (std::vector<MousePointer>{MousePointer::Hourglass, MousePointer::Default}));
   ASSERT_EQ(messages.shown.size(), 1u);
-  EXPECT_EQ(messages.shown[0].prompt, u"Log-Datei: " + U16(folder) + u"\\ANLAGE1.LOG\n1 gespeichert, 0 nicht gespeichert");
+  EXPECT_EQ(messages.shown[0].prompt,
+            u"Log-Datei: " + U16(folder) + u"\\ANLAGE1.LOG\n1 gespeichert, 0 nicht gespeichert");
   EXPECT_TRUE(fs::is_regular_file(folder / "in" / "ANLAGE1.XLS"));
 }
 

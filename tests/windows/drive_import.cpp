@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -99,7 +100,7 @@ void Picture(HWND hwnd, const std::wstring& file) {
   const DWORD size = stride * static_cast<DWORD>(h);
   BITMAPFILEHEADER header{0x4D42, static_cast<DWORD>(sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER) + size), 0, 0,
                          sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER)};
-  std::ofstream out(file, std::ios::binary);
+  std::ofstream out(std::filesystem::path(file), std::ios::binary);
   out.write(reinterpret_cast<const char*>(&header), sizeof header);
   out.write(reinterpret_cast<const char*>(&info.bmiHeader), sizeof info.bmiHeader);
   out.write(static_cast<const char*>(bits), size);
@@ -151,7 +152,7 @@ int wmain(int argc, wchar_t** argv) {
     Fail("Import.exe did not end");
   DWORD exitCode = 0;
   ::GetExitCodeProcess(process.hProcess, &exitCode);
-  std::ofstream result(out + L"\\result.txt", std::ios::binary);
+  std::ofstream result(std::filesystem::path(out + L"\\result.txt"), std::ios::binary);
   result << "label: " << Utf8(label) << "\nmessage: " << Utf8(message) << "\nexit: " << exitCode << "\n";
   return 0;
 }
