@@ -47,8 +47,11 @@ PlatformDialogAnswer Win32FileDialog::Show(const OpenFileName& record, bool open
                      defExt = Wide(record.lpstrDefExt);
   std::vector<wchar_t> file = Buffer(record.lpstrFile, kPathBuffer);
   std::vector<wchar_t> fileTitle = Buffer(record.lpstrFileTitle, kTitleBuffer);
+  // A custom filter without a description is none: Windows ignores it, and
+  // wine then lists no file types at all.
   std::vector<wchar_t> customFilter;
-  if (record.lpstrCustomFilter && record.nMaxCustFilter > 0)
+  if (record.lpstrCustomFilter && !record.lpstrCustomFilter->empty() && record.lpstrCustomFilter->front() != u'\0' &&
+      record.nMaxCustFilter > 0)
     customFilter = Buffer(record.lpstrCustomFilter, static_cast<size_t>(record.nMaxCustFilter));
 
   OPENFILENAMEW ofn{};

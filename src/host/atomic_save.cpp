@@ -112,8 +112,11 @@ void SaveFolders::FlushAll() {
 
 // ---- AtomicSave -----------------------------------------------------------
 
-void RaiseSaveFailure(const os::Failure& failure) {
+void RaiseSaveFailure(const os::Failure& failure, const Text& target) {
   if (failure.fault() == os::Fault::kNoSpace) Raise(kHostRefused, failure.what(), DiskFullReason());
+  // Windows keeps a file that a program (Excel) holds open from being replaced.
+  if (failure.fault() == os::Fault::kInUse && !target.empty())
+    Raise(kHostRefused, failure.what(), u"Die Ausgabedatei ist in einem anderen Programm geoeffnet: " + target);
   Raise(kHostRefused, failure.what());
 }
 
@@ -151,7 +154,7 @@ void AtomicSave::Finish() {
     os::CommitReplacement(replacement_);
   } catch (const os::Failure& e) {
     Drop();
-    Raise(kHostRefused, e.what());
+    RaiseSaveFailure(e, replacement_.target);
   }
   state_ = State::kCommitted;
   folders_->Renamed(FolderOfTarget(replacement_.target));

@@ -102,8 +102,9 @@ class AtomicSave : public PendingSave {
 };
 
 // A failure of the system's save primitives as the runtime error a save
-// raises: 1004, with the disk-full reason where it is one.
-[[noreturn]] void RaiseSaveFailure(const os::Failure& failure);
+// raises: 1004, with the disk-full reason where it is one, and for a
+// `target` that another program holds open, that reason.
+[[noreturn]] void RaiseSaveFailure(const os::Failure& failure, const Text& target = {});
 
 // How a save of a batch ended.
 struct SaveEnd {

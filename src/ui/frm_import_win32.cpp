@@ -151,8 +151,9 @@ HWND MakeControl(const design::Control& c, HWND parent, HINSTANCE instance) {
       break;
     case Kind::Label:
       cls = L"STATIC";
-      style |= SS_LEFT | SS_NOPREFIX;  // a path's '&' is no accelerator
-      if (&c == &design::kLblImportPfad) style |= SS_LEFTNOWORDWRAP | SS_PATHELLIPSIS;
+      // One line, cut where it ends; a path's '&' is no accelerator.
+      style |= SS_LEFTNOWORDWRAP | SS_NOPREFIX;
+      if (&c == &design::kLblImportPfad) style |= SS_PATHELLIPSIS;
       break;
   }
   const HMENU id = reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(c)));

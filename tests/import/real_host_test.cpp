@@ -74,8 +74,10 @@ TEST_F(RealHostRun, FolderModeImportsFilesWhateverTheirNames) {
   };
   const Case cases[] = {
       {"L\xC3\xBC" "ftung.TXT", "L\xC3\xBC" "ftung.XLS", "L\xFC" "ftung.TXT"},
+#ifndef _WIN32  // names Windows cannot give a file
       {"Pl\xE4n.TXT", "Pl\xE4n.XLS", "Pl?n.TXT"},  // not UTF-8: a Latin-1 byte
       {"Zeile\nUmbruch.TXT", "Zeile\nUmbruch.XLS", "Zeile?Umbruch.TXT"},
+#endif
       {"\xCE\xA3\xCF\x87\xCE\xAD\xCE\xB4\xCE\xB9\xCE\xBF.txt", "\xCE\xA3\xCF\x87\xCE\xAD\xCE\xB4\xCE\xB9\xCE\xBF.XLS",
        "??????.txt"},
       {"\xD0\xA1\xD1\x85\xD0\xB5\xD0\xBC\xD0\xB0.TXT", "\xD0\xA1\xD1\x85\xD0\xB5\xD0\xBC\xD0\xB0.XLS", "?????.TXT"},
@@ -101,7 +103,7 @@ TEST_F(RealHostRun, FolderModeImportsFilesWhateverTheirNames) {
                                     "Neue Excel-Datei:" + dir / ("imp/" + c.output)})
       EXPECT_NE(log.find(ToCp1252(FromFileName(line))), std::string::npos) << line;
   }
-  EXPECT_EQ(ctx.summary.FilesSaved(), 5);
+  EXPECT_EQ(ctx.summary.FilesSaved(), static_cast<int>(std::size(cases)));
 }
 
 TEST_F(RealHostRun, TemplateThatCannotBeBound) {

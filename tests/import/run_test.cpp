@@ -211,7 +211,9 @@ TEST_F(ImportRunTest, LogCannotBeOpened) {
       // The log would be emptied over the import file itself.
       {"std/KATALOG", Setup::None, "Log-Ddatei kann nicht geoeffnet werden!@\nDie Log-Datei waere die Importdatei selbst.", "std/KATALOG"},
       {"std/PLAN.LOG", Setup::None, "Log-Ddatei kann nicht geoeffnet werden!@\nDie Log-Datei waere die Importdatei selbst.", "std/PLAN.LOG"},
+#ifndef _WIN32  // a symbolic link needs a privilege on Windows
       {"imp/PLAN.TXT", Setup::LogLinksToImportFile, "Log-Ddatei kann nicht geoeffnet werden!@\nDie Log-Datei waere die Importdatei selbst.", "std/PLAN.LOG"},
+#endif
 #ifndef _WIN32  // no FIFOs on Windows
       {"imp/PLAN.TXT", Setup::LogIsFifo, "Log-Ddatei kann nicht geoeffnet werden!@", "std/PLAN.LOG"},
 #endif
@@ -280,14 +282,14 @@ TEST_F(ImportRunTest, LogAndOutputNames) {
       {"PLAN.CSV1", "PLAN.CLOG", Imp("PLAN..XLS"), nullptr},
       {"DATEN.CSV1", "DATEN.CLOG", Imp("DATEN..XLS"), nullptr},
       {"PLAN", "PLOG", Imp(".XLS"), "Grund: Die Ausgabedatei haette keinen Namen vor .XLS."},
-      {"L01", "LOG", dir.str() + "/imp.XLS", "Grund: Die Ausgabedatei laege nicht im Ordner der Importdatei:"},
+      {"L01", "LOG", dir / "imp.XLS", "Grund: Die Ausgabedatei laege nicht im Ordner der Importdatei:"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.chosen);
     host.log = {};
     RunSingle(c.chosen, Drawing(1));
     EXPECT_TRUE(std::filesystem::exists(Std(c.log))) << (messages.shown.empty() ? "" : ToUtf8(messages.shown[0].first));
-    EXPECT_EQ(state.Importverzeichnis, FromUtf8(dir.str() + "/imp/"));
+    EXPECT_EQ(state.Importverzeichnis, FromUtf8(dir / "imp/"));
     if (!c.refusal) {
       EXPECT_TRUE(LogHas(c.log, "Neue Excel-Datei:" + c.output));
       EXPECT_EQ(host.log.saved.count(FromUtf8(c.output)), 1u);
@@ -354,6 +356,7 @@ TEST(SavesInBatches, LogAndSummaryAsIfEachSaveWereDoneAtOnce) {
     o.log = ReadFile(dir / "std/IMPORT.LOG");
     const std::string root = dir / "";
     for (size_t at; (at = o.log.find(root)) != std::string::npos;) o.log.replace(at, root.size(), "<dir>/");
+    std::replace(o.log.begin(), o.log.end(), static_cast<char>(std::filesystem::path::preferred_separator), '/');
     auto relative = [&](const Text& text) {
       std::string t = ToUtf8(text);
       for (size_t at; (at = t.find(root)) != std::string::npos;) t.replace(at, root.size(), "<dir>/");
