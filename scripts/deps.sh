@@ -10,6 +10,7 @@ packages=(
   default-jdk-headless libapache-poi-java
   clang libclang-rt-14-dev
   dpkg-dev file desktop-file-utils lintian
+  g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 xvfb nsis zip imagemagick
 )
 if [ "${1:-}" = "--demo" ]; then
   packages=(g++ cmake ninja-build python3 googletest libgtest-dev libgmock-dev qt6-base-dev fonts-dejavu-core fonts-dejavu-extra)

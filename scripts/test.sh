@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds with warnings as errors, and runs every test:
-# the normal build, the Debian package, the AddressSanitizer + UBSan build, and
-# a bounded fuzz run.
+# the normal build, the Debian package, the Windows build under wine, the
+# AddressSanitizer + UBSan build, and a bounded fuzz run.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -43,6 +43,9 @@ desktop-file-validate "$scratch/usr/share/applications/skov-import.desktop"
 lintian --fail-on error,warning "$deb"
 "$scratch/usr/bin/skov-import" --version
 echo "$(basename "$deb"): $(dpkg-deb -f "$deb" Depends)"
+
+echo "== Windows: the mingw-w64 build under wine, against the release build above"
+scripts/windows-test.sh
 
 echo "== build and test (address + undefined behaviour sanitizers)"
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DSKOV_WERROR=ON -DSKOV_SANITIZE=ON >/dev/null

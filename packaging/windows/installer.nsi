@@ -1,13 +1,12 @@
 ; SKOV Import's Windows installer: both programs, the Start menu entry, the example template and drawings.
 ; Built by scripts/windows-package.sh: makensis -DVERSION=0.1 -DVERSION_QUAD=0.1.0.0 -DSTAGE=dir -DOUTFILE=setup.exe
 ; with STAGE/files.nsh listing the staged files (macros InstallFiles and RemoveFiles).
-Unicode true
+Target amd64-unicode  ; a 64-bit installer for the 64-bit programs
 ManifestDPIAware true
 SetCompressor /SOLID lzma
 
 !include "MUI2.nsh"
 !include "LogicLib.nsh"
-!include "x64.nsh"
 
 !ifndef VERSION | VERSION_QUAD | STAGE | OUTFILE
   !error "VERSION, VERSION_QUAD, STAGE and OUTFILE are set by scripts/windows-package.sh"
@@ -44,18 +43,6 @@ VIAddVersionKey /LANG=1031 "LegalCopyright" "${PRODUCT}"
 !insertmacro MUI_UNPAGE_CONFIRM
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "German"
-
-Function .onInit
-  ${IfNot} ${RunningX64}
-    MessageBox MB_ICONSTOP "${PRODUCT} braucht ein 64-Bit-Windows." /SD IDOK
-    Abort
-  ${EndIf}
-  SetRegView 64
-FunctionEnd
-
-Function un.onInit
-  SetRegView 64
-FunctionEnd
 
 Section "${PRODUCT}" SecProgram
   SectionIn RO

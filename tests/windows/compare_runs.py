@@ -6,7 +6,8 @@ compare_runs.py LINUX_DIR WINDOWS_DIR LINUX_ROOT WINDOWS_ROOT
 Both folders must hold the same files. Workbooks (.XLS) must be byte-identical;
 every other file (log, list, standard error) equal once the Windows root path is
 written as the Linux one and every backslash as a slash. The two roots are of one
-length, so the log's print zones line up. Exit status 1 names each difference.
+length, so the log's print zones line up. Standard error (stderr.txt) ends its
+lines with CR LF on Windows. Exit status 1 names each difference.
 """
 import os
 import sys
@@ -43,6 +44,8 @@ def main(linux_dir, windows_dir, linux_root, windows_root):
             mine, theirs = a.read(), b.read()
         if not name.upper().endswith(".XLS"):
             theirs = normalised(theirs, windows_root, linux_root)
+        if name == "stderr.txt":
+            theirs = theirs.replace(b"\r\n", b"\n")
         if mine != theirs:
             lines = zip(mine.split(b"\n"), theirs.split(b"\n"))
             first = next(((m, t) for m, t in lines if m != t), (b"(length)", b"(length)"))
