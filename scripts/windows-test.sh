@@ -96,22 +96,23 @@ run_both --single --separator ";" "IMP/Kältetechnik/Lüftung.TXT"
 grep -q '^exit 0$' "$wine_root/stderr.txt"
 
 step "Import.exe: the real common dialog, Importieren, the closing message"
-gui=$scratch/gui
-mkdir -p "$gui/imp" "$gui/pictures"
-cp examples/import/*.TXT "$gui/imp/"
+# The drawings in C:\Projekte, the template in the Documents folder.
+gui=$WINEPREFIX/drive_c/Projekte
+shots=$scratch/pictures
+mkdir -p "$gui" "$shots"
+cp examples/import/*.TXT "$gui/"
 cp examples/SKOV_IMPORT.XLS "$WINE_DOCUMENTS/"
-wine "$build/tests/windows/drive_import.exe" "$(wine_path "$build/src/app/Import.exe")" \
-  "$(wine_path "$gui/imp/ANLAGE1.TXT")" "$(wine_path "$gui/pictures")"
-cat "$gui/pictures/result.txt"
-documents=$(wine_path "$WINE_DOCUMENTS" | sed 's|^Z:.*drive_c|C:|')
-grep -qxF "label: $(wine_path "$gui/imp/ANLAGE1.TXT")" "$gui/pictures/result.txt"
-grep -qxF "message: Log-Datei: $documents\\IMPORT.LOG" "$gui/pictures/result.txt"
-grep -qxF "3 gespeichert, 0 nicht gespeichert" "$gui/pictures/result.txt"
-grep -qxF "exit: 0" "$gui/pictures/result.txt"
-for f in "$e2e"/folder/*.XLS; do cmp "$f" "$gui/imp/$(basename "$f")"; done
+wine "$build/tests/windows/drive_import.exe" "$(wine_path "$build/src/app/Import.exe")" 'C:\Projekte\ANLAGE1.TXT' \
+  "$(wine_path "$shots")"
+cat "$shots/result.txt"
+grep -qxF 'label: C:\Projekte\ANLAGE1.TXT' "$shots/result.txt"
+grep -qxF "message: Log-Datei: C:\\users\\$(id -un)\\Documents\\IMPORT.LOG" "$shots/result.txt"
+grep -qxF "3 gespeichert, 0 nicht gespeichert" "$shots/result.txt"
+grep -qxF "exit: 0" "$shots/result.txt"
+for f in "$e2e"/folder/*.XLS; do cmp "$f" "$gui/$(basename "$f")"; done
 pictures=$build/pictures
 mkdir -p "$pictures"
-for p in window dialog message; do convert "$gui/pictures/$p.bmp" "$pictures/$p.png"; done
+for p in window dialog message; do convert "$shots/$p.bmp" "$pictures/$p.png"; done
 echo "   pictures in $pictures"
 if $update_docs; then
   cp "$pictures/window.png" docs/window-windows.png

@@ -118,11 +118,14 @@ int wmain(int argc, wchar_t** argv) {
   if (argc != 4) Fail("usage: drive_import IMPORT_EXE IMPORT_FILE OUT_FOLDER");
   const std::wstring exe = argv[1], importFile = argv[2], out = argv[3];
 
+  // Started in the import file's folder, which the dialog then shows first.
   std::wstring command = L"\"" + exe + L"\"";
+  const std::wstring folder = importFile.substr(0, importFile.find_last_of(L'\\'));
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
-  if (!::CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+  if (!::CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup,
+                        &process))
     Fail("cannot start Import.exe");
 
   HWND window = WaitFor("the window", [] { return ::FindWindowW(L"SkovImportFrmImport", nullptr); });
