@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "strings/case_fold.h"
 #include "strings/runtime_error.h"
 
 namespace skov {
@@ -288,9 +289,7 @@ std::vector<Text> RuntimeFiles::ListFiles(const Text& folder) {
   std::sort(names.begin(), names.end(), [](const Text& a, const Text& b) {
     size_t n = std::min(a.size(), b.size());
     for (size_t i = 0; i < n; ++i) {
-      char16_t x = a[i], y = b[i];
-      if (x >= u'a' && x <= u'z') x -= 0x20;
-      if (y >= u'a' && y <= u'z') y -= 0x20;
+      const char16_t x = FoldCase(a[i]), y = FoldCase(b[i]);
       if (x != y) return x < y;
     }
     return a.size() != b.size() ? a.size() < b.size() : a < b;

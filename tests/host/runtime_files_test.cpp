@@ -228,11 +228,12 @@ TEST(RuntimeFiles, LinesThatFillTheBufferFollowIt) {
 
 TEST(RuntimeFiles, ListsPlainVisibleFilesInNameOrder) {
   TempDir dir;
-  for (const char* name : {"b.txt", "A.TXT", "c", ".hidden", "Lüftung.txt"}) WriteFile(dir / name, "x");
+  // Case ignored for Latin-1 letters as for ASCII ones: "äa" before "Äb".
+  for (const char* name : {"b.txt", "A.TXT", "c", ".hidden", "Lüftung.txt", "Äb", "äa"}) WriteFile(dir / name, "x");
   std::filesystem::create_directory(dir / "folder");
   std::filesystem::create_symlink(dir / "b.txt", dir / "link.txt");
   EXPECT_EQ(RuntimeFiles::ListFiles(FromUtf8(dir.str() + "/")),
-            (std::vector<Text>{u"A.TXT", u"b.txt", u"c", u"link.txt", u"Lüftung.txt"}));
+            (std::vector<Text>{u"A.TXT", u"b.txt", u"c", u"link.txt", u"Lüftung.txt", u"äa", u"Äb"}));
   EXPECT_EQ(ErrorOf([&] { RuntimeFiles::ListFiles(FromUtf8(dir / "none/")); }), 76);
   if (::geteuid() != 0) {
     std::filesystem::permissions(dir.path(), std::filesystem::perms::owner_write | std::filesystem::perms::owner_exec);
