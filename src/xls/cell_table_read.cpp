@@ -79,6 +79,7 @@ std::unique_ptr<SheetCells> BuildCells(const Template& t, const SheetInfo& sh) {
   const size_t n = sh.records.size();
   int first = -1, last = -1;
   bool afterCell = false;  // a CONTINUE belongs to the table only right after a cell
+  bool afterRowOrCell = false;
   size_t rowRecords = 0;
   for (size_t i = 0; i < n; ++i) {
     if (sh.depth[i] != 1) {
@@ -88,13 +89,15 @@ std::unique_ptr<SheetCells> BuildCells(const Template& t, const SheetInfo& sh) {
     const RecRef& r = sh.records[i];
     const uint8_t* body = s + r.body();
     bool cellish = IsCellRecord(r.type) || (IsAttachedRecord(r.type) && (r.type != rec::kContinue || afterCell));
-    // The table begins with its first ROW or cell: a DBCELL, TABLE or the
-    // like that some writers leave ahead of it stays where it is, else the
-    // header records between would follow the rebuilt table.
-    if ((first >= 0 && (cellish || r.type == rec::kDbCell)) || IsCellRecord(r.type) || r.type == rec::kRow) {
+    if (cellish || r.type == rec::kRow || r.type == rec::kDbCell) {
       if (first < 0) first = static_cast<int>(i);
       last = static_cast<int>(i);
     }
+    // A DBCELL, TABLE or the like that some writers leave ahead of the
+    // sheet's header is no start of the table: it stays where it is, else
+    // the header records after it would follow the rebuilt table.
+    if (first >= 0 && BeforeCellTable(r.type) && !afterRowOrCell) first = -1, last = -1;
+    afterRowOrCell |= IsCellRecord(r.type) || r.type == rec::kRow;
     afterCell = cellish;
     rowRecords += r.type == rec::kRow;
     if (r.type == rec::kIndex) sc->dbCells = true;

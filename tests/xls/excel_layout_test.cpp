@@ -385,6 +385,13 @@ TEST(ExcelLayout, StrayRecordsBeforeTheCellsLeaveTheTableInPlace) {
     EXPECT_EQ(after.sheets[0].cells.at({1, 1}).text, u"neu");
     EXPECT_EQ(after.sheets[0].cells.count({0, 0}), 1u);
   }
+  // An empty sheet's lone DBCELL after DIMENSIONS, as Excel writes one, is the table's place.
+  Book book(Parse(BuildStream({Sst({}, 0)}, {{"S", {header, Dimensions(0, 0, 0, 0), R(0x00D7, {{0, 4}}),
+                                                     Window2(0x06B6)}}})));
+  book.WriteCell(1, 2, 2, u"neu");
+  int dbCells = 0;
+  for (const RawRec& r : ReadStream(book.Serialize()).sheets[0].records) dbCells += r.type == 0x00D7;
+  EXPECT_EQ(dbCells, 1);
 }
 
 }  // namespace
