@@ -390,7 +390,8 @@ TEST(ExcelLayout, StrayRecordsBeforeTheCellsLeaveTheTableInPlace) {
                                                      Window2(0x06B6)}}})));
   book.WriteCell(1, 2, 2, u"neu");
   int dbCells = 0;
-  for (const RawRec& r : ReadStream(book.Serialize()).sheets[0].records) dbCells += r.type == 0x00D7;
+  const auto written = ReadStream(book.Serialize());  // kept alive: the loop reads into it
+  for (const RawRec& r : written.sheets[0].records) dbCells += r.type == 0x00D7;
   EXPECT_EQ(dbCells, 1);
 }
 
