@@ -1,12 +1,4 @@
-// The safe replace on Windows: a marked, locked file beside the target,
-// flushed, then renamed over it and flushed again.
-//
-// A replacement's handle holds a lock (on one byte far past the data) from
-// creation until after the rename; a file of our name that nobody locks
-// was left by a save that died, and RemoveLeftovers takes it only under its
-// own lock and only with the content the caller's files have, so two runs
-// never remove each other's files, nor a user's. The handle lets others
-// read and rename the file, so the rename needs no close.
+// The safe replace on Windows: a marked, locked file beside the target, flushed, renamed over it.
 #include <windows.h>
 #include <bcrypt.h>
 
@@ -137,6 +129,12 @@ void RemoveIfLeft(const Path& path, std::span<const uint8_t> signature) {
 
 }  // namespace
 
+// A replacement's handle holds a lock (on one byte far past the data) from
+// creation until after the rename; a file of our name that nobody locks was
+// left by a save that died, and RemoveLeftovers takes it only under its own
+// lock and only with the content the caller's files have, so two runs never
+// remove each other's files, nor a user's. The handle lets others read and
+// rename the file, so the rename needs no close.
 Replacement WriteReplacement(const Path& target, Pieces bytes) {
   Replacement r;
   r.target = target;

@@ -36,7 +36,8 @@ TEST_F(WindowsRun, OutputHeldOpenByAnotherProgram) {
   RunReal("PLAN.TXT");
   ::CloseHandle(excel);
   EXPECT_TRUE(LogHas("PLAN.LOG", Imp("PLAN.XLS") + " :Kein Zugriff auf diese Datei moeglich."));
-  EXPECT_TRUE(LogHas("PLAN.LOG", "Grund: Die Ausgabedatei ist in einem anderen Programm geoeffnet: " + Imp("PLAN.XLS")));
+  EXPECT_TRUE(
+      LogHas("PLAN.LOG", "Grund: Die Ausgabedatei ist in einem anderen Programm geoeffnet: " + Imp("PLAN.XLS")));
   EXPECT_EQ(ReadFile(Imp("PLAN.XLS")), "Excel has it");
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(FsPath(dir / "imp")), {}), 2) << "no leftovers";
 }

@@ -1,11 +1,4 @@
-// Drives Import.exe as a user would: "ImportPfad", a file typed into the
-// real common dialog, "Importieren", the closing message read and closed.
-// Pictures of the dialog, the window and the message go to BMP files.
-//
-// drive_import IMPORT_EXE IMPORT_FILE OUT_FOLDER
-// writes OUT_FOLDER\result.txt (UTF-8): the path label after the dialog,
-// the closing message, Import.exe's exit code; exits 0 when every step
-// happened.
+// Drives Import.exe as a user would: ImportPfad, the real common dialog, Importieren, the closing message.
 #include <windows.h>
 
 #include <chrono>
@@ -114,6 +107,10 @@ void Press(HWND button) { ::PostMessageW(button, BM_CLICK, 0, 0); }
 
 }  // namespace
 
+// drive_import IMPORT_EXE IMPORT_FILE OUT_FOLDER writes OUT_FOLDER\result.txt
+// (UTF-8: the path label after the dialog, the closing message, Import.exe's
+// exit code) and pictures of the dialog, the window and the message as BMP
+// files; exits 0 when every step happened.
 int wmain(int argc, wchar_t** argv) {
   if (argc != 4) Fail("usage: drive_import IMPORT_EXE IMPORT_FILE OUT_FOLDER");
   const std::wstring exe = argv[1], importFile = argv[2], out = argv[3];
