@@ -62,7 +62,7 @@ Text ShowFileDialog(const Text& initialFolder, const Text& filter, int16_t filte
   TakeAnswer(record, answer);
   flags = record.Flags;
   lastDialog = record;
-  if (record.Flags & OFN_ALLOWMULTISELECT) return *record.lpstrFile;
+  if (record.Flags & kOfnAllowMultiSelect) return *record.lpstrFile;
   return TrimNull(*record.lpstrFile);
 }
 

@@ -81,7 +81,7 @@ PlatformDialogAnswer Win32FileDialog::Show(const OpenFileName& record, bool open
   // names, each ended by a NUL, the list by a second one.
   size_t end = 0;
   while (end < file.size() && file[end] != L'\0') ++end;
-  if (record.Flags & OFN_ALLOWMULTISELECT) {
+  if (record.Flags & kOfnAllowMultiSelect) {
     while (end + 1 < file.size() && file[end + 1] != L'\0') {
       ++end;
       while (end < file.size() && file[end] != L'\0') ++end;

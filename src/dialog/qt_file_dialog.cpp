@@ -66,8 +66,8 @@ void SetUpQtFileDialog(QFileDialog& dialog, const OpenFileName& record, bool ope
   dialog.setWindowTitle(Q(record.lpstrTitle.value_or(Text())));
   dialog.setDirectory(Q(record.lpstrInitialDir.value_or(Text())));
   dialog.setAcceptMode(open ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
-  const bool multi = record.Flags & OFN_ALLOWMULTISELECT;
-  if (record.Flags & OFN_FILEMUSTEXIST) {
+  const bool multi = record.Flags & kOfnAllowMultiSelect;
+  if (record.Flags & kOfnFileMustExist) {
     dialog.setFileMode(multi ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
   } else {
     dialog.setFileMode(QFileDialog::AnyFile);

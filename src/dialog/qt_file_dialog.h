@@ -19,7 +19,7 @@ QStringList QtNameFilters(const Text& platformFilter);
 int32_t ActiveWindowHandle();
 
 // The dialog set up from the record: title, folder, Open/Save, existing-file
-// mode for OFN_FILEMUSTEXIST (several files with OFN_ALLOWMULTISELECT),
+// mode for kOfnFileMustExist (several files with kOfnAllowMultiSelect),
 // filters with the record's index selected, default suffix, initial name.
 void SetUpQtFileDialog(QFileDialog& dialog, const OpenFileName& record, bool open);
 

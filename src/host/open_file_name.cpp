@@ -27,7 +27,7 @@ OpenFileName RecordForChosenFile(const Text& fullPath) {
   const TextView name = os::BaseName(fullPath);
   r.lpstrFileTitle = BufferFor(Text(name));
   r.nMaxFileTitle = static_cast<int32_t>(r.lpstrFileTitle->size());
-  r.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
+  r.Flags = kOfnFileMustExist | kOfnPathMustExist | kOfnHideReadOnly;
   if (name.size() != fullPath.size()) r.nFileOffset = RecordOffset(fullPath.size() - name.size());
   return r;
 }

@@ -9,10 +9,12 @@
 
 namespace skov {
 
-constexpr int32_t OFN_HIDEREADONLY = 0x4;
-constexpr int32_t OFN_ALLOWMULTISELECT = 0x200;
-constexpr int32_t OFN_PATHMUSTEXIST = 0x800;
-constexpr int32_t OFN_FILEMUSTEXIST = 0x1000;
+// The dialog flags the program uses, with the platform's values; named
+// apart from windows.h's OFN_ macros, which would replace these names.
+constexpr int32_t kOfnHideReadOnly = 0x4;
+constexpr int32_t kOfnAllowMultiSelect = 0x200;
+constexpr int32_t kOfnPathMustExist = 0x800;
+constexpr int32_t kOfnFileMustExist = 0x1000;
 
 constexpr int kDialogBuffer = 255;  // file, title and custom filter buffers
 

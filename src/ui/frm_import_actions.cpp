@@ -34,7 +34,7 @@ class ClosingWithSummary : public MessageService {
 }  // namespace
 
 void ImportdateiWaehlen(ImportState& state, PlatformFileDialog& platform) {
-  int32_t flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
+  int32_t flags = kOfnFileMustExist | kOfnPathMustExist | kOfnHideReadOnly;
   state.Importdatei = ShowFileDialog(Text(), kImportFilter, 1, Text(), Text(), u"Importdatei", kActiveWindow, true,
                                      flags, state.LetzterDialog, platform);
 }

@@ -219,9 +219,9 @@ TEST(ShowFileDialog, LongPathsGrowTheBuffers) {
 TEST(ShowFileDialog, MultiSelectResultIsTheWholeBuffer) {
   FakePlatform p;
   const Text list = Text(u"/daten") + u'\0' + u"A.TXT" + u'\0' + u"B.TXT";
-  p.answer = {true, list, 0x1804 | OFN_ALLOWMULTISELECT};
+  p.answer = {true, list, 0x1804 | kOfnAllowMultiSelect};
   OpenFileName last;
-  const Text result = Ask(p, last, {u"", u"", 1, -1, true, 0x1804 | OFN_ALLOWMULTISELECT});
+  const Text result = Ask(p, last, {u"", u"", 1, -1, true, 0x1804 | kOfnAllowMultiSelect});
   EXPECT_EQ(result.size(), 255u);
   EXPECT_EQ(result, list + Text(255 - list.size(), u'\0'));
   EXPECT_EQ(result, *last.lpstrFile);

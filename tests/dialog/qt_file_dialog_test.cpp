@@ -53,7 +53,7 @@ TEST(QtFileDialog, SetUpFromTheRecordAndAnswer) {
   };
   const Case cases[] = {
       {0x1804, true, 2, QFileDialog::ExistingFile, QFileDialog::AcceptOpen, "Alle (*)"},
-      {0x1804 | OFN_ALLOWMULTISELECT, true, 1, QFileDialog::ExistingFiles, QFileDialog::AcceptOpen, "Text (*.txt)"},
+      {0x1804 | kOfnAllowMultiSelect, true, 1, QFileDialog::ExistingFiles, QFileDialog::AcceptOpen, "Text (*.txt)"},
       {0x4, false, 9, QFileDialog::AnyFile, QFileDialog::AcceptSave, "Text (*.txt)"},
   };
   for (const Case& c : cases) {
