@@ -102,16 +102,20 @@ shots=$scratch/pictures
 mkdir -p "$gui" "$shots"
 cp examples/import/*.TXT "$gui/"
 cp examples/SKOV_IMPORT.XLS "$WINE_DOCUMENTS/"
-wine "$build/tests/windows/drive_import.exe" "$(wine_path "$build/src/app/Import.exe")" 'C:\Projekte\ANLAGE1.TXT' \
-  "$(wine_path "$shots")"
+pictures=$build/pictures
+mkdir -p "$pictures"
+if ! wine "$build/tests/windows/drive_import.exe" "$(wine_path "$build/src/app/Import.exe")" 'C:\Projekte\ANLAGE1.TXT' \
+    "$(wine_path "$shots")"; then
+  [ -f "$shots/failure.bmp" ] && convert "$shots/failure.bmp" "$pictures/failure.png" &&
+    echo "the screen when it gave up: $pictures/failure.png" >&2
+  exit 1
+fi
 cat "$shots/result.txt"
 grep -qxF 'label: C:\Projekte\ANLAGE1.TXT' "$shots/result.txt"
 grep -qxF "message: Log-Datei: C:\\users\\$(id -un)\\Documents\\IMPORT.LOG" "$shots/result.txt"
 grep -qxF "3 gespeichert, 0 nicht gespeichert" "$shots/result.txt"
 grep -qxF "exit: 0" "$shots/result.txt"
 for f in "$e2e"/folder/*.XLS; do cmp "$f" "$gui/$(basename "$f")"; done
-pictures=$build/pictures
-mkdir -p "$pictures"
 for p in window dialog message; do convert "$shots/$p.bmp" "$pictures/$p.png"; done
 echo "   pictures in $pictures"
 if $update_docs; then

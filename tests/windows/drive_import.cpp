@@ -16,7 +16,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr auto kPatience = 60s;  // wine starts slowly
+constexpr auto kPatience = 180s;  // wine on a busy machine, a new prefix's first dialog
 constexpr auto kPoll = 100ms;
 constexpr auto kSettle = 700ms;  // for the screen to show what was drawn
 constexpr int kFileNameCombo = 0x47C;  // cmb13: the dialog's file name box
@@ -26,8 +26,13 @@ constexpr size_t kTextRoom = 32768;
 
 std::string Utf8(const std::wstring& w) { return skov::ToUtf8(skov::Text(w.begin(), w.end())); }
 
+void Picture(HWND hwnd, const std::wstring& file);
+std::wstring gOut;  // the folder for the pictures
+
+// Says what did not happen, with a picture of the whole screen.
 [[noreturn]] void Fail(const std::string& what) {
   std::fprintf(stderr, "drive_import: %s\n", what.c_str());
+  if (!gOut.empty()) Picture(::GetDesktopWindow(), gOut + L"\\failure.bmp");
   std::exit(1);
 }
 
@@ -50,19 +55,21 @@ std::wstring TextOf(HWND hwnd) {
   return text;
 }
 
-// A dialog box (a message box too) that `owner` owns, with this caption.
-HWND OwnedDialog(HWND owner, const wchar_t* caption) {
+// A visible dialog box (a message box too) of the process, with this caption.
+HWND DialogOf(DWORD process, const wchar_t* caption) {
   struct Search {
-    HWND owner;
+    DWORD process;
     const wchar_t* caption;
     HWND found;
-  } search{owner, caption, nullptr};
+  } search{process, caption, nullptr};
   ::EnumWindows(
       [](HWND hwnd, LPARAM p) -> BOOL {
         auto* s = reinterpret_cast<Search*>(p);
         wchar_t cls[64] = {};
         ::GetClassNameW(hwnd, cls, 64);
-        if (std::wstring(cls) == L"#32770" && ::GetWindow(hwnd, GW_OWNER) == s->owner && ::IsWindowVisible(hwnd) &&
+        DWORD process = 0;
+        ::GetWindowThreadProcessId(hwnd, &process);
+        if (std::wstring(cls) == L"#32770" && process == s->process && ::IsWindowVisible(hwnd) &&
             TextOf(hwnd) == s->caption) {
           s->found = hwnd;
           return FALSE;
@@ -114,6 +121,7 @@ void Press(HWND button) { ::PostMessageW(button, BM_CLICK, 0, 0); }
 int wmain(int argc, wchar_t** argv) {
   if (argc != 4) Fail("usage: drive_import IMPORT_EXE IMPORT_FILE OUT_FOLDER");
   const std::wstring exe = argv[1], importFile = argv[2], out = argv[3];
+  gOut = out;
 
   // Started in the import file's folder, which the dialog then shows first.
   std::wstring command = L"\"" + exe + L"\"";
@@ -125,12 +133,15 @@ int wmain(int argc, wchar_t** argv) {
                         &process))
     Fail("cannot start Import.exe");
 
-  HWND window = WaitFor("the window", [] { return ::FindWindowW(L"SkovImportFrmImport", nullptr); });
+  HWND window = WaitFor("the window", [] {
+    HWND w = ::FindWindowW(L"SkovImportFrmImport", nullptr);
+    return w && ::IsWindowVisible(w) ? w : nullptr;
+  });
   HWND frame = ::FindWindowExW(window, nullptr, L"SkovImportFraImport", nullptr);
   auto control = [&](const skov::design::Control& c) { return ::GetDlgItem(frame, skov::ControlId(c)); };
 
   Press(control(skov::design::kCmdImportPfad));
-  HWND dialog = WaitFor("the file dialog", [&] { return OwnedDialog(window, L"Importdatei"); });
+  HWND dialog = WaitFor("the file dialog", [&] { return DialogOf(process.dwProcessId, L"Importdatei"); });
   HWND name = ::GetDlgItem(dialog, kFileNameCombo);
   if (HWND edit = name ? ::FindWindowExW(name, nullptr, L"Edit", nullptr) : nullptr) name = edit;
   if (!name) name = ::GetDlgItem(dialog, kFileNameEdit);
@@ -143,7 +154,7 @@ int wmain(int argc, wchar_t** argv) {
   Picture(window, out + L"\\window.bmp");
 
   Press(control(skov::design::kCmdImportieren));
-  HWND box = WaitFor("the closing message", [&] { return OwnedDialog(window, L"SKOV Import DDC"); });
+  HWND box = WaitFor("the closing message", [&] { return DialogOf(process.dwProcessId, L"SKOV Import DDC"); });
   const std::wstring message = TextOf(::GetDlgItem(box, kMessageText));
   Picture(box, out + L"\\message.bmp");
   Press(::GetDlgItem(box, IDOK));
