@@ -16,10 +16,33 @@ constexpr uint16_t kWindows1252Biff = 0x8001;
 constexpr uint16_t kWindows1252 = 1252;
 constexpr uint16_t kUsAscii = 367;
 constexpr uint16_t kUtf16 = 1200;
+constexpr char16_t kReplacementChar = 0xFFFD;
 
 }  // namespace
 
 CodePage::CodePage(uint16_t id) : id_(id), bytes_(kUnits, kNone) {
+  Fill(id);
+  // The way back, for texts read from the workbook.
+  for (size_t u = 1; u < kUnits; ++u) doubleBytes_ = doubleBytes_ || bytes_[u] > 0xFF;
+  chars_.assign(doubleBytes_ ? kUnits : 0x100, kReplacementChar);
+  chars_[0] = 0;
+  for (size_t u = kUnits; u-- > 1;) {
+    if (bytes_[u] != kNone) chars_[bytes_[u]] = static_cast<char16_t>(u);
+  }
+}
+
+void CodePage::Decode(std::span<const uint8_t> bytes, std::u16string& out) const {
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    const uint8_t b = bytes[i];
+    if (doubleBytes_ && b >= 0x80 && chars_[b] == kReplacementChar && i + 1 < bytes.size()) {
+      out.push_back(chars_[size_t(b) << 8 | bytes[++i]]);
+    } else {
+      out.push_back(chars_[b]);
+    }
+  }
+}
+
+void CodePage::Fill(uint16_t id) {
   for (uint16_t b = 1; b < 0x80; ++b) bytes_[b] = b;
   if (id == kWindows1252 || id == kWindows1252Biff || id == kUtf16) {
     for (uint16_t b = 0xA0; b <= 0xFF; ++b) bytes_[b] = b;
@@ -33,6 +56,7 @@ CodePage::CodePage(uint16_t id) : id_(id), bytes_(kUnits, kNone) {
   for (size_t u = 0; u < kUnits && u < system.size(); ++u)
     if (system[u] != kNone && bytes_[u] == kNone) bytes_[u] = system[u];
 }
+
 void CodePage::Encode(std::u16string_view text, std::vector<uint8_t>& out) const {
   for (size_t i = 0; i < text.size(); ++i) {
     const char16_t c = text[i];
