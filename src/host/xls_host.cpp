@@ -83,6 +83,7 @@ class XlsWorkbook : public Workbook {
     std::lock_guard<std::mutex> building(buffers_->mutex);
     if (book.Changed()) {
       try {
+        book.Recalculate();
         book.Serialize(buffers_->stream);
         const xls::CfbEntry& workbook = file_->container.root.children[file_->workbookChild];
         xls::WriteCompoundFile(file_->container, buffers_->image, &workbook, buffers_->stream);

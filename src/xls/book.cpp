@@ -47,6 +47,7 @@ void Book::Reset() {
   labelBytes_.clear();
   labelOffsets_.assign(1, 0);
   totalDelta_ = 0;
+  recalc_ = {};
   changed_ = false;
 }
 
@@ -211,6 +212,37 @@ void Book::WriteRow(int sheet, int row, std::span<const CellText> cells) {
   if (accepted < cells.size()) WriteCell(sheet, row, cells[accepted].column, cells[accepted].value);
 }
 
+const calc::RecalcReport& Book::Recalculate() {
+  recalc_ = {};
+  // Nothing written, nothing due: a template without formulas pays nothing more.
+  if (!changed_ || std::none_of(cells_.begin(), cells_.end(), [](const auto& sc) { return sc != nullptr; })) {
+    return recalc_;
+  }
+  if (!formulas_) formulas_ = calc::IndexFormulas(*t_);
+  if (formulas_->cells.empty()) return recalc_;
+  calc::BookAccess book;
+  book.filled = [this](size_t s) { return cells_[s].get(); };
+  book.parsed = [this](size_t s) {
+    std::unique_ptr<SheetCells>& parsed = parsedCells_[s];
+    if (!parsed) parsed = BuildCells(*t_, t_->sheets[s]);
+    return parsed.get();
+  };
+  book.writable = [this](size_t s) -> SheetCells& { return Cells(s); };
+  book.newText = [this](uint32_t isst) {
+    if (t_->Biff5()) {
+      // As the LABEL holds it: in the code page, a character it lacks as '?'.
+      std::u16string text;
+      t_->codePage->Decode(std::span(labelBytes_).subspan(labelOffsets_[isst], labelOffsets_[isst + 1] - labelOffsets_[isst]),
+                           text);
+      return text;
+    }
+    if (isst < formulas_->strings.size()) return formulas_->strings[isst];
+    return std::u16string(strings_.Added()[isst - t_->strings.unique]);
+  };
+  calc::Recalculate(*t_, *formulas_, book, recalc_);
+  return recalc_;
+}
+
 std::vector<uint8_t> Book::Serialize() const {
   std::vector<uint8_t> out;
   Serialize(out);
@@ -227,6 +259,7 @@ void Book::Serialize(std::vector<uint8_t>& out) const {
   e.hsState = hsState_;
   e.window2 = window2_;
   e.cells = cells_;
+  e.zeroRecalcId = recalc_.zeroRecalcId;
   if (t_->Biff5()) {
     e.labels = {labelBytes_, labelOffsets_};
     e.addCodePage = !t_->namesCodePage && std::any_of(labelBytes_.begin(), labelBytes_.end(),

@@ -13,6 +13,7 @@
 #include "xls/cell_table.h"
 #include "xls/cell_table_edit.h"
 #include "xls/error.h"
+#include "xls/formula_recalc.h"
 #include "xls/string_table.h"
 #include "xls/template.h"
 
@@ -48,6 +49,12 @@ class Book {
   // next fill of the same template allocates next to nothing.
   void Reset();
 
+  // The formulas that depend on the cells written since the bind or the
+  // last Reset evaluated and their results stored (formula_recalc.h): what
+  // the save calls before Serialize. The report names the formulas left to
+  // Excel, which then recalculates the workbook on load.
+  const calc::RecalcReport& Recalculate();
+
   // Whether the stream would differ from the template's.
   bool Changed() const { return changed_; }
   std::vector<uint8_t> Serialize() const;
@@ -77,6 +84,8 @@ class Book {
   std::vector<uint8_t> label_;  // the text being written
   std::vector<RowWrite> rowWrites_;  // a row being written, by column
   int64_t totalDelta_ = 0;
+  std::unique_ptr<calc::FormulaIndex> formulas_;  // the template's, at the first Recalculate
+  calc::RecalcReport recalc_;
 };
 
 }  // namespace skov::xls

@@ -15,6 +15,9 @@ constexpr size_t kMaxText = 32767;
 constexpr std::u16string_view kXlfnPrefix = u"_xlfn.";
 constexpr std::u16string_view kIfError = u"IFERROR";
 
+// Reference operators the evaluator leaves to Excel.
+std::u16string OperatorName(uint8_t op) { return op == ptg::kIsect ? u"Schnittmenge" : u"Bezugsvereinigung"; }
+
 int Wrap(int v, int n) {
   v %= n;
   return v < 0 ? v + n : v;
@@ -48,7 +51,9 @@ class Evaluator {
         return Convert(Value::Ref(a), n.cls);
       }
       case NodeKind::kName: return Convert(NameValue(n.func), n.cls);
-      case NodeKind::kNameX: throw NotEvaluated{u"externer Name"};
+      case NodeKind::kNameX:
+        if (OwnName(n)) return Convert(NameValue(n.func), n.cls);
+        throw NotEvaluated{u"externer Name"};
       case NodeKind::kUnary: return Unary(n.op, Scalarish(Eval(e, e.args[n.first])));
       case NodeKind::kBinary: return Binary(e, n);
       case NodeKind::kFunc: return Convert(Function(e, n), n.cls);
@@ -102,6 +107,10 @@ class Evaluator {
     if (a.row1 == a.row2 && a.col1 == a.col2) return cells_.Cell(a.sheet, a.row1, a.col1);
     if (a.col1 == a.col2 && a.row1 <= at_.row && at_.row <= a.row2) return cells_.Cell(a.sheet, at_.row, a.col1);
     if (a.row1 == a.row2 && a.col1 <= at_.col && at_.col <= a.col2) return cells_.Cell(a.sheet, a.row1, at_.col);
+    // An area of several rows and columns: the cell in the formula's row and column.
+    if (a.row1 <= at_.row && at_.row <= a.row2 && a.col1 <= at_.col && at_.col <= a.col2) {
+      return cells_.Cell(a.sheet, at_.row, at_.col);
+    }
     return Value::Error(ErrorCode::kValue);
   }
   // Operands of operators: an array stays, element by element.
@@ -146,6 +155,11 @@ class Evaluator {
     return v;
   }
 
+  // A tNameX through the SUPBOOK of this workbook names one of its own names.
+  bool OwnName(const Node& n) const {
+    return !g_.biff5 && n.first < g_.xti.size() && g_.selfBook >= 0 && g_.xti[n.first].book == g_.selfBook;
+  }
+
   // The text of the name a user-defined call names: IFERROR in a workbook
   // from Excel 2007 on comes as "_xlfn.IFERROR".
   std::u16string CalledName(const Expr& e, const Node& n) const {
@@ -181,6 +195,7 @@ class Evaluator {
   }
 
   Value Binary(const Expr& e, const Node& n) {
+    if (n.op == ptg::kIsect || n.op == ptg::kUnion) throw NotEvaluated{OperatorName(n.op)};
     if (n.op == ptg::kRange) {
       const Value a = Eval(e, e.args[n.first]), b = Eval(e, e.args[n.first + 1]);
       if (a.IsError()) return a;
@@ -346,7 +361,6 @@ class PrecedentWalk {
       Block(e.unsupported.empty() ? u"leere Formel" : e.unsupported);
       return;
     }
-    if (e.volatileMark) out_.dynamic = true;
     for (size_t i = 0; i < e.nodes.size(); ++i) {
       const Node& n = e.nodes[i];
       switch (n.kind) {
@@ -359,6 +373,12 @@ class PrecedentWalk {
           }
           break;
         }
+        case NodeKind::kNameX:
+          if (!ev_.OwnName(n)) {
+            if (!CalledByName(e, static_cast<uint32_t>(i))) Block(u"externer Name");
+            break;
+          }
+          [[fallthrough]];
         case NodeKind::kName:
           if (n.func == 0 || n.func > g_.names.size()) break;
           if (depth >= kMaxNameDepth) {
@@ -367,11 +387,11 @@ class PrecedentWalk {
           }
           Walk(g_.names[n.func - 1].expr, depth + 1);
           break;
-        case NodeKind::kNameX:
-          if (!CalledByName(e, static_cast<uint32_t>(i))) Block(u"externer Name");
-          break;
         case NodeKind::kFunc:
           Function(e, n);
+          break;
+        case NodeKind::kBinary:
+          if (n.op == ptg::kIsect || n.op == ptg::kUnion) Block(OperatorName(n.op));
           break;
         default:
           break;
@@ -395,11 +415,13 @@ class PrecedentWalk {
       const std::u16string name = ev_.CalledName(e, n);
       if (!EqualsNoCase(name, kIfError)) {
         out_.dynamic = true;
+        out_.isVolatile = true;
         Block(name.empty() ? u"Add-In-Funktion" : name);
       }
       return;
     }
     if (ReadsAnyCell(n.func)) out_.dynamic = true;
+    if (IsVolatile(n.func)) out_.isVolatile = true;
     if (n.func != fn::kIf && n.func != fn::kChoose && !Implementation(n.func)) Block(FunctionName(n.func));
   }
 

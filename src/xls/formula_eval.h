@@ -97,6 +97,7 @@ Value Evaluate(const Expr& e, const Position& at, const Globals& g, CellReader& 
 struct Precedents {
   std::vector<Area> areas;  // names expanded
   bool dynamic = false;     // INDIRECT, OFFSET, an add-in: it may read any cell
+  bool isVolatile = false;  // a volatile function: NOW, TODAY, RAND, INDIRECT
   // Why it cannot be evaluated here, the first cause found; empty when it may.
   std::u16string blocker;
 };

@@ -498,9 +498,41 @@ Value SumIf(Call& c) {
 
 // ---- Lookups ------------------------------------------------------------
 
-// The position (from 0) of `x` in `items`: exact (wildcards in a text), or
-// the last not above it (ascending) / not below it (descending) while the
-// items keep to that order. -1 when there is none.
+// Approximate lookups search as Excel does, by halving: on sorted items
+// the last not above `x`; on unsorted ones whatever the halving meets.
+// Items of another kind than `x` (blanks too) are stepped over to the right.
+int HalvingSearch(const Value& x, const std::vector<Value>& items) {
+  auto comparable = [&](const Value& v) { return v.kind == x.kind; };
+  int low = -1, high = static_cast<int>(items.size());
+  while (high - low >= 2) {
+    int mid = (low + high) / 2;
+    if (!comparable(items[size_t(mid)])) {
+      int next = mid + 1;
+      while (next < high && !comparable(items[size_t(next)])) ++next;
+      if (next == high || (next == high - 1 && Compare(x, items[size_t(next)]) < 0)) {
+        high = mid;
+        continue;
+      }
+      mid = next;
+    }
+    const int c = Compare(x, items[size_t(mid)]);
+    if (c == 0) {
+      // The last of a run of equal items.
+      while (mid + 1 < high && comparable(items[size_t(mid) + 1]) && Compare(x, items[size_t(mid) + 1]) == 0) ++mid;
+      return mid;
+    }
+    if (c < 0) {
+      high = mid;
+    } else {
+      low = mid;
+    }
+  }
+  return low;
+}
+
+// The position (from 0) of `x` in `items`: exact (wildcards in a text), the
+// last not above it (type 1, by halving), or the last not below it while
+// the items descend (type -1). -1 when there is none.
 int Find(const Value& x, const std::vector<Value>& items, int type) {
   if (type == 0) {
     const bool wild = x.kind == Kind::kText && HasWildcard(x.text);
@@ -513,12 +545,12 @@ int Find(const Value& x, const std::vector<Value>& items, int type) {
     }
     return -1;
   }
+  if (type > 0) return HalvingSearch(x, items);
   int best = -1;
   for (size_t i = 0; i < items.size(); ++i) {
     const Value& v = items[i];
     if (v.kind != x.kind) continue;
-    const int c = Compare(v, x);
-    if (type > 0 ? c <= 0 : c >= 0) {
+    if (Compare(v, x) >= 0) {
       best = static_cast<int>(i);
     } else {
       break;
@@ -673,6 +705,12 @@ Value AndOr(Call& c, bool isAnd) {
   bool any = false, result = isAnd;
   Value error;
   for (int i = 0; i < c.Count() && !error.IsError(); ++i) {
+    // A left-out argument counts as FALSE.
+    if (c.Missing(i)) {
+      any = true;
+      result = isAnd ? false : result;
+      continue;
+    }
     EachValue(c, i, buf, [&](const Value& v, bool direct) {
       if (v.IsError()) {
         error = v;
@@ -1252,5 +1290,9 @@ FunctionImpl Implementation(uint16_t id) {
 }
 
 bool ReadsAnyCell(uint16_t id) { return id == fn::kIndirect || id == fn::kOffset || id == fn::kCell; }
+
+bool IsVolatile(uint16_t id) {
+  return ReadsAnyCell(id) || id == fn::kNow || id == fn::kToday || id == fn::kRand || id == fn::kInfo;
+}
 
 }  // namespace skov::xls::calc

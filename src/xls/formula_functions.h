@@ -28,6 +28,8 @@ FunctionImpl Implementation(uint16_t id);
 // Whether a function reads cells its arguments do not name (INDIRECT,
 // OFFSET): its formula depends on whatever was written.
 bool ReadsAnyCell(uint16_t id);
+// Whether Excel recalculates a function's formula on every load (NOW, RAND).
+bool IsVolatile(uint16_t id);
 
 // Function numbers the evaluator and the dependency walk single out.
 namespace fn {

@@ -304,11 +304,13 @@ class Parser {
     const auto cls = b < 0x20 ? DataClass::kValue : static_cast<DataClass>((b & ptg::kClassMask) >> ptg::kClassShift);
     switch (base) {
       case ptg::kAdd: case ptg::kSub: case ptg::kMul: case ptg::kDiv: case ptg::kPower: case ptg::kConcat:
-      case ptg::kLt: case ptg::kLe: case ptg::kEq: case ptg::kGe: case ptg::kGt: case ptg::kNe: case ptg::kRange: {
+      case ptg::kLt: case ptg::kLe: case ptg::kEq: case ptg::kGe: case ptg::kGt: case ptg::kNe: case ptg::kRange:
+      case ptg::kIsect: case ptg::kUnion: {
         Node n;
         n.kind = NodeKind::kBinary;
         n.op = base;
-        n.cls = base == ptg::kRange ? DataClass::kReference : DataClass::kValue;
+        n.cls = base == ptg::kRange || base == ptg::kIsect || base == ptg::kUnion ? DataClass::kReference
+                                                                                 : DataClass::kValue;
         PushOperator(n, 2);
         return;
       }
@@ -321,10 +323,6 @@ class Parser {
       }
       case ptg::kParen:
         return;
-      case ptg::kIsect:
-        return Unsupported(u"Schnittmenge");
-      case ptg::kUnion:
-        return Unsupported(u"Bezugsvereinigung");
       case ptg::kExp:
       case ptg::kTbl:
         return Unsupported(u"Matrixformel");

@@ -11,7 +11,7 @@
 #include "xls/cell_table.h"
 #include "xls/code_page.h"
 #include "xls/formula_functions.h"
-#include "xls/workbook_stream.h"
+#include "xls/template.h"
 
 namespace skov::xls::calc {
 namespace {
@@ -57,10 +57,13 @@ constexpr uint8_t kError = 2;
 constexpr uint8_t kEmptyString = 3;  // BIFF8 only: no STRING record follows
 }  // namespace result
 
+// Where the tokens of SHRFMLA and ARRAY begin: their size, then the tokens.
 namespace shrfmla_tokens {
 constexpr uint16_t kCce = 8;
-constexpr uint16_t kTokens = 10;
 }  // namespace shrfmla_tokens
+namespace array_tokens {
+constexpr uint16_t kCce = 12;
+}  // namespace array_tokens
 
 constexpr uint16_t kBoundSheetName = 6;
 constexpr uint8_t kHighByte = 0x01;
@@ -371,10 +374,17 @@ void ReadSheetFormulas(const Template& t, size_t si, FormulaIndex& x) {
   ParseOptions own;
   own.biff5 = t.Biff5();
   own.codePage = t.codePage.get();
-  ParseOptions shared = own;
-  shared.relativeOffsets = true;
-  std::unordered_map<SharedKey, int32_t, SharedKeyHash> anchors;  // -1: an array or table
-  std::vector<std::pair<size_t, SharedKey>> members;              // cells whose tokens are one tExp
+  ParseOptions sharedOptions = own;
+  sharedOptions.relativeOffsets = true;
+  // Shared and array formulas by the cell whose FORMULA their SHRFMLA or
+  // ARRAY follows, which is where the members' tExp points; writers differ
+  // in whether that is also the range's first cell.
+  struct Anchor {
+    int32_t expr = -1;
+    bool array = false;
+  };
+  std::unordered_map<SharedKey, Anchor, SharedKeyHash> anchors;
+  std::vector<std::pair<size_t, SharedKey>> members;  // cells whose tokens are one tExp
   for (size_t i = 0; i < sh.records.size(); ++i) {
     const RecRef& r = sh.records[i];
     if (sh.depth[i] != 1 || r.type != rec::kFormula || r.len < formula::kMinSize) continue;
@@ -390,29 +400,28 @@ void ReadSheetFormulas(const Template& t, size_t si, FormulaIndex& x) {
       continue;
     }
     const uint8_t* rgce = body + formula::kTokens;
-    // The SHRFMLA, ARRAY or TABLE after the anchor of a shared or array formula.
     size_t k = i + 1;
     while (k < sh.records.size() && sh.records[k].type == rec::kString) ++k;
     if (k < sh.records.size() && sh.depth[k] == 1) {
       const RecRef& a = sh.records[k];
       const uint8_t* ab = s + a.body();
-      if (a.type == rec::kShrFmla && a.len >= shrfmla_tokens::kTokens) {
-        const size_t acce = Get16(ab + shrfmla_tokens::kCce);
-        if (acce <= size_t(a.len) - shrfmla_tokens::kTokens) {
-          x.exprs.push_back(ParseExpr({ab + shrfmla_tokens::kTokens, acce},
-                                      {ab + shrfmla_tokens::kTokens + acce, a.len - shrfmla_tokens::kTokens - acce},
-                                      shared));
-          anchors[{uint32_t(si), Get16(ab + shrfmla::kRwFirst), ab[shrfmla::kColFirst]}] =
-              static_cast<int32_t>(x.exprs.size() - 1);
-        }
-      } else if ((a.type == rec::kArray || a.type == rec::kTable) && cce >= ptg::kExpSize) {
-        anchors[{uint32_t(si), Get16(rgce + ptg::kRefRow), Get16(rgce + ptg::kRefCol)}] = -1;
+      const bool shared = a.type == rec::kShrFmla;
+      const uint16_t at = shared ? shrfmla_tokens::kCce : array_tokens::kCce;
+      if ((shared || a.type == rec::kArray) && a.len >= at + 2u && Get16(ab + at) <= a.len - at - 2u) {
+        const size_t acce = Get16(ab + at);
+        x.exprs.push_back(ParseExpr({ab + at + 2, acce}, {ab + at + 2 + acce, a.len - at - 2 - acce},
+                                    shared ? sharedOptions : own));
+        const Anchor anchor{static_cast<int32_t>(x.exprs.size() - 1), !shared};
+        anchors[{uint32_t(si), f.row, f.col}] = anchor;
+        anchors.emplace(SharedKey{uint32_t(si), Get16(ab + shrfmla::kRwFirst), ab[shrfmla::kColFirst]}, anchor);
       }
     }
-    if (cce >= ptg::kExpSize && rgce[0] == calc::ptg::kExp) {
-      members.emplace_back(x.cells.size(), SharedKey{uint32_t(si), Get16(rgce + ptg::kRefRow), Get16(rgce + ptg::kRefCol)});
+    if (cce >= xls::ptg::kExpSize && rgce[0] == calc::ptg::kExp) {
+      members.emplace_back(x.cells.size(), SharedKey{uint32_t(si), Get16(rgce + xls::ptg::kRefRow), Get16(rgce + xls::ptg::kRefCol)});
     } else if (cce >= 1 && rgce[0] == calc::ptg::kTbl) {
+      // A data table reads its input cells through Excel's own machinery.
       f.blocker = u"Mehrfachoperation";
+      f.dynamic = true;
     } else {
       x.exprs.push_back(ParseExpr({rgce, cce}, {rgce + cce, r.len - formula::kTokens - cce}, own));
       f.expr = static_cast<int32_t>(x.exprs.size() - 1);
@@ -421,11 +430,14 @@ void ReadSheetFormulas(const Template& t, size_t si, FormulaIndex& x) {
   }
   for (const auto& [at, key] : members) {
     auto it = anchors.find(key);
-    if (it == anchors.end() || it->second < 0) {
-      x.cells[at].blocker = u"Matrixformel";
-    } else {
-      x.cells[at].expr = it->second;
+    FormulaCell& f = x.cells[at];
+    if (it == anchors.end()) {
+      f.blocker = u"beschaedigte Formel";
+      continue;
     }
+    // An array formula's cells read what it reads, but its results are Excel's to spread.
+    f.expr = it->second.expr;
+    if (it->second.array) f.blocker = u"Matrixformel";
   }
 }
 
@@ -434,17 +446,18 @@ void Link(FormulaIndex& x) {
   std::unordered_map<Area, uint32_t, AreaHash> ids;
   for (FormulaCell& f : x.cells) {
     f.areaBegin = static_cast<uint32_t>(x.cellAreas.size());
-    if (f.expr >= 0 && f.blocker.empty()) {
+    if (f.expr >= 0 && x.exprs[size_t(f.expr)].Ok()) {
       Precedents p;
       CollectPrecedents(x.exprs[size_t(f.expr)], {f.sheet, f.row, f.col}, x.globals, p);
-      f.dynamic = p.dynamic;
-      f.blocker = p.blocker;
+      f.dynamic = f.dynamic || p.dynamic;
+      f.isVolatile = p.isVolatile;
+      if (f.blocker.empty()) f.blocker = p.blocker;
       for (const Area& a : p.areas) {
         auto [it, added] = ids.emplace(a, static_cast<uint32_t>(x.areas.size()));
         if (added) x.areas.push_back(a);
         x.cellAreas.push_back(it->second);
       }
-    } else if (f.expr >= 0 && !x.exprs[size_t(f.expr)].Ok()) {
+    } else if (f.expr >= 0 && f.blocker.empty()) {
       f.blocker = x.exprs[size_t(f.expr)].unsupported;
     }
     f.areaEnd = static_cast<uint32_t>(x.cellAreas.size());
@@ -572,7 +585,7 @@ class Walk : public CellReader {
     const uint8_t* s = t_.bytes.data();
     switch (c.source) {
       case CellSource::New:
-        return Value::Text(book_.newText(c.isst));
+        return TextCell(book_.newText(c.isst));
       case CellSource::MulPart: {
         if (c.type != rec::kMulRk) return Value();
         return Value::Number(RkValue(Get32(s + c.pos + 4 + mul::kItems + mul::kRkItem * size_t(col - c.origFirst) + 2)));
@@ -592,6 +605,10 @@ class Walk : public CellReader {
             case State::kDone: return results_[size_t(f)];
             case State::kDeferred: throw NotEvaluated{Address(size_t(f))};
             case State::kDue: throw NotEvaluated{u"Zirkelbezug"};
+            // NOW, TODAY, INDIRECT: Excel recalculates it on load, and what reads it with it.
+            case State::kClean:
+              if (x_.cells[size_t(f)].isVolatile) throw NotEvaluated{Address(size_t(f))};
+              break;
             default: break;
           }
         }
@@ -602,13 +619,13 @@ class Walk : public CellReader {
       case rec::kMulRk: return Value::Number(RkValue(Get32(body + mul::kItems + mul::kRkItem * size_t(col - c.first) + 2)));
       case rec::kLabelSst: {
         const uint32_t k = Get32(body + labelsst::kIsst);
-        return Value::Text(k < x_.strings.size() ? x_.strings[k] : std::u16string());
+        return TextCell(k < x_.strings.size() ? x_.strings[k] : std::u16string());
       }
       case rec::kLabel:
       case rec::kRString: {
         std::u16string text;
         if (len >= 8) ReadString(t_, body + 8, body + len, Get16(body + 6), text);
-        return Value::Text(std::move(text));
+        return TextCell(std::move(text));
       }
       case rec::kBoolErr:
         return body[7] ? Value::Error(static_cast<ErrorCode>(body[6])) : Value::Bool(body[6] != 0);
@@ -616,6 +633,11 @@ class Walk : public CellReader {
         return Value();
     }
   }
+
+  // A cell holding the empty text reads as an empty cell, as writing "" into
+  // a cell through Excel leaves it empty (and LibreOffice reads it so); the
+  // empty text a formula returns stays a text.
+  static Value TextCell(std::u16string text) { return text.empty() ? Value() : Value::Text(std::move(text)); }
 
   std::u16string Address(size_t f) const {
     const FormulaCell& c = x_.cells[f];
@@ -743,7 +765,8 @@ class Walk : public CellReader {
 
   void Defer(uint32_t f, std::u16string why) {
     state_[f] = State::kDeferred;
-    report_.deferred.push_back({Address(f), std::move(why)});
+    const FormulaCell& c = x_.cells[f];
+    report_.deferred.push_back({{c.sheet, c.row, c.col}, Address(f), std::move(why)});
   }
 
   // Invariant 4.

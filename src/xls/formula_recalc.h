@@ -41,6 +41,7 @@ struct FormulaCell {
   uint32_t areaBegin = 0;      // FormulaIndex::cellAreas[areaBegin, areaEnd)
   uint32_t areaEnd = 0;
   bool dynamic = false;        // invariant 2
+  bool isVolatile = false;     // NOW, TODAY, INDIRECT: Excel recalculates it on every load
   std::u16string blocker;      // why it cannot be evaluated here; empty when it may be
 };
 
@@ -65,6 +66,7 @@ std::unique_ptr<FormulaIndex> IndexFormulas(const Template& t);
 
 // A due formula left to the reader's recalculation.
 struct Deferred {
+  Position at;
   std::u16string cell;  // Blatt1!BD35
   std::u16string why;   // INDIRECT, Zirkelbezug, or the cell it reads that was deferred
 };

@@ -26,6 +26,9 @@ struct StreamEdits {
   bool addCellXf = false;  // Template::newCellXf is written as XF Template::defaultCellXf
   NewLabels labels;  // BIFF5: the texts of new cells
   bool addCodePage = false;  // BIFF5: a CODEPAGE of 1252 after Template::codePageAfter
+  // Globals index of a RECALCID whose build number becomes 0, so that Excel
+  // recalculates every formula on load; -1 for none.
+  int zeroRecalcId = -1;
 };
 
 // The stream into `out`, replacing what it held.
