@@ -63,6 +63,10 @@ class Workbook {
     SaveAs(path);
     return nullptr;
   }
+  // What the reader of the last file saved should know, for the log: the
+  // formulas left to the spreadsheet application to compute when it opens
+  // the file. Empty when there is nothing to tell.
+  virtual Text SaveNote() const { return {}; }
   // Closed; with saveChanges false its file stays unchanged.
   virtual void Close(bool saveChanges) = 0;
 };

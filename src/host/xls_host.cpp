@@ -52,6 +52,7 @@ class XlsWorkbook : public Workbook {
   }
 
   std::unique_ptr<PendingSave> BeginSaveAs(const Text& path) override { return Begin(path); }
+  Text SaveNote() const override { return note_; }
 
   void Close(bool saveChanges) override {
     if (saveChanges) SaveAs(file_->path);
@@ -81,9 +82,10 @@ class XlsWorkbook : public Workbook {
     const std::span<const uint8_t> unchanged = file_->fileBytes;
     os::Pieces bytes(&unchanged, 1);
     std::lock_guard<std::mutex> building(buffers_->mutex);
+    note_.clear();
     if (book.Changed()) {
       try {
-        book.Recalculate();
+        note_ = xls::calc::DeferredNote(book.Recalculate());
         book.Serialize(buffers_->stream);
         const xls::CfbEntry& workbook = file_->container.root.children[file_->workbookChild];
         xls::WriteCompoundFile(file_->container, buffers_->image, &workbook, buffers_->stream);
@@ -108,6 +110,7 @@ class XlsWorkbook : public Workbook {
 
   std::shared_ptr<const ParsedFile> file_;
   std::shared_ptr<SaveFolders> folders_;
+  Text note_;  // of the last save begun
   std::shared_ptr<SaveBuffers> buffers_;
   std::shared_ptr<BookShelf> shelf_;
   xls::Book book_;

@@ -69,6 +69,11 @@ void SchreibfehlerMelden(ImportContext& ctx, const Text& path, int number);
 void GrundMelden(ImportContext& ctx, const Text& reason);
 void GrundMelden(ImportContext& ctx, const Text& reason, PassRecord& pass);
 
+// After a save's "Neue Excel-Datei:" line, the line "Hinweis: " & note that
+// names the formulas the workbook leaves to the spreadsheet application,
+// kept with the pass; nothing when the note is empty.
+void HinweisMelden(ImportContext& ctx, const Text& note, PassRecord* pass);
+
 // Every begun save made final and logged ("Neue Excel-Datei:" or why not)
 // in its place among the held log lines.
 void SpeicherungenAbschliessen(ImportContext& ctx);

@@ -109,6 +109,7 @@ struct PassRecord {
   Text reason, reasonDetail;  // a pass not saved: the last message it logged
   Text output;  // the workbook it saved
   Text grund;                 // and the reason logged after it, if any
+  Text hinweis;               // a pass saved: what the log told about its formulas, if anything
 };
 
 // What a run did, for callers that report an exit status.

@@ -129,6 +129,12 @@ void GrundMelden(ImportContext& ctx, const Text& reason, PassRecord& pass) {
   pass.grund = reason;
 }
 
+void HinweisMelden(ImportContext& ctx, const Text& note, PassRecord* pass) {
+  if (note.empty()) return;
+  LogSchreiben(ctx, u"Hinweis: ", note, Text());
+  if (pass) pass->hinweis = note;
+}
+
 void GrundMelden(ImportContext& ctx, const Text& reason) {
   if (reason.empty()) return;
   if (ctx.summary.passes.empty()) {

@@ -55,7 +55,7 @@ void DateiSchleife(ImportContext& ctx) {
   s.WeitereDateien = true;
   while (s.WeitereDateien) {
     if (!NaechsteImportdatei(ctx)) continue;
-    ctx.summary.passes.push_back({s.Importdatei, false, {}, {}, {}, {}});
+    ctx.summary.passes.push_back({s.Importdatei, false, {}, {}, {}, {}, {}});
     const int index = static_cast<int>(ctx.summary.passes.size());
     if (ctx.progress) ctx.progress(index, ctx.summary.filesListed, s.Importdatei);
     bool saved = false;

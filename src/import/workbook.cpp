@@ -65,13 +65,14 @@ void SpeichernGescheitert(ImportContext& ctx, int number, const Text& ausgabedat
 const Text kSchonGeschrieben = u"In diesem Lauf schon geschrieben aus:";
 
 // A begun save of the current pass, logged in its place once it is final.
-void SpeicherungAnhaengen(ImportContext& ctx, std::unique_ptr<PendingSave> save) {
+void SpeicherungAnhaengen(ImportContext& ctx, std::unique_ptr<PendingSave> save, const Text& hinweis) {
   const size_t index = ctx.summary.passes.size() - 1;
   const Text ausgabedatei = ctx.state.Ausgabedatei, zeichnungsname = ctx.state.Zeichnungsname;
-  auto final = [&ctx, index, ausgabedatei, zeichnungsname](const SaveEnd& end, std::string_view danach) {
+  auto final = [&ctx, index, ausgabedatei, zeichnungsname, hinweis](const SaveEnd& end, std::string_view danach) {
     PassRecord& pass = ctx.summary.passes[index];
     if (!end.error) {
       Protokoll(ctx, u"Neue Excel-Datei:", ausgabedatei);
+      HinweisMelden(ctx, hinweis, &pass);
     } else {
       SpeichernGescheitert(ctx, ErrorNumberOf(end.error), ausgabedatei, zeichnungsname);
       pass.saved = false;
@@ -129,16 +130,18 @@ bool MappeSpeichern(ImportContext& ctx) {
         if (ctx.files.HoldsOpen(s.Ausgabedatei))
           Raise(kHostRefused, "output is the open import file", u"Die Ausgabedatei waere die Importdatei selbst.");
         std::unique_ptr<PendingSave> save = s.Mappe->BeginSaveAs(s.Ausgabedatei);
+        const Text hinweis = s.Mappe->SaveNote();
         if (!ctx.summary.passes.empty()) ctx.summary.passes.back().output = s.Ausgabedatei;
         if (save && !ctx.summary.passes.empty()) {
           // Logged once it is on disk; the pass counts as saved until then.
-          SpeicherungAnhaengen(ctx, std::move(save));
+          SpeicherungAnhaengen(ctx, std::move(save), hinweis);
         } else {
           if (save) {
             save->Finish();
             ctx.host.FlushSavedFolders();
           }
           Protokoll(ctx, u"Neue Excel-Datei:", s.Ausgabedatei);
+          HinweisMelden(ctx, hinweis, ctx.summary.passes.empty() ? nullptr : &ctx.summary.passes.back());
         }
         s.Mappe->Close(false);
         s.Mappe.reset();

@@ -749,6 +749,12 @@ class Walk : public CellReader {
     // The tab order the expressions use is the order of Template::sheets.
     try {
       Value v = calc::Evaluate(x_.exprs[size_t(c.expr)], {c.sheet, c.row, c.col}, x_.globals, *this);
+      // A STRING whose text has characters beyond the BMP (a surrogate pair
+      // counts as two) is misread by xlrd, and so by pandas: Excel computes it on load.
+      if (v.kind == Kind::kText &&
+          std::any_of(v.text.begin(), v.text.end(), [](char16_t ch) { return ch >= 0xD800 && ch < 0xE000; })) {
+        return Defer(f, u"Sonderzeichen");
+      }
       if (t_.Biff5() && v.kind == Kind::kText) {
         std::vector<uint8_t> bytes;
         t_.codePage->Encode(v.text, bytes);

@@ -144,7 +144,7 @@ def same(a, b):
     if ka != kb:
         return False
     if ka == "n":
-        return va == vb or abs(va - vb) <= 1e-9 * max(1.0, abs(va), abs(vb))
+        return va == vb or abs(va - vb) <= 1e-11 * max(1.0, abs(va), abs(vb))
     if ka == "s" and va != vb:
         x, y = as_number(va), as_number(vb)
         return x is not None and y is not None and abs(x - y) <= 1e-12 * max(1.0, abs(x), abs(y))

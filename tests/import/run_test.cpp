@@ -58,6 +58,27 @@ TEST_F(ImportRunTest, OneFileLogIsExactlyTheseBytes) {
   EXPECT_FALSE(std::filesystem::exists(Std("IMPORT.LST")));  // single mode lists nothing
 }
 
+// The note of a save (formulas left to Excel) follows its "Neue Excel-Datei:"
+// line, whether the save is finished at once or with the batch; a failed
+// save has none.
+TEST_F(ImportRunTest, SaveNoteFollowsTheSavedLineAndOnlyIt) {
+  const std::string note = "Hinweis: 1 Formel wird erst beim Oeffnen berechnet: Blatt1!BD35 (INDIRECT)";
+  host.script.saveNote = u"1 Formel wird erst beim Oeffnen berechnet: Blatt1!BD35 (INDIRECT)";
+  for (bool defer : {false, true}) {
+    for (bool fails : {false, true}) {
+      host.script.deferSaves = defer;
+      host.script.failingSave = fails ? "PLAN.XLS" : "";
+      RunSingle("PLAN.TXT", "ZNAME;1\r\nZ;x\r\n");
+      const std::vector<std::string> lines = LogLines("PLAN.LOG");
+      const auto at = std::find(lines.begin(), lines.end(), note);
+      EXPECT_EQ(at != lines.end(), !fails) << Joined(lines);
+      if (fails || at == lines.end()) continue;
+      EXPECT_EQ(at[-1], "Neue Excel-Datei:" + Imp("PLAN.XLS")) << defer;
+      EXPECT_EQ(ctx.summary.passes.back().hinweis, host.script.saveNote);
+    }
+  }
+}
+
 // Where data line i (from 1) lands when nothing overflows.
 std::pair<int, int> SheetAndRow(int i) {
   if (i <= 18) return {1, 10 + i};

@@ -577,7 +577,21 @@ def check_sheet(n, recs, xfs, report, label_refs, layout=BIFF8):
     block_ok = True
     last_key = None
     has_dbcell = any(r[1] == DBCELL for r in recs)
+    text_formula = None  # the FORMULA whose text result its STRING record is still to follow
     for i, (pos, rtype, body) in enumerate(recs):
+        # [MS-XLS] 2.4.127 FORMULA, 2.4.268 STRING: a text result stands in the STRING record right after the
+        # formula (and its SHRFMLA, ARRAY or TABLE); no other record has one.
+        if rtype == STRING:
+            if text_formula is None:
+                R("formula.string", "%s at %d" % (place, pos), "%s: STRING at %d follows no formula with a text "
+                  "result" % (place, pos))
+            text_formula = None
+        elif text_formula is not None and rtype not in (SHRFMLA, ARRAY, TABLE):
+            R("formula.string", "%s at %d" % (place, text_formula), "%s: FORMULA at %d has a text result but no "
+              "STRING record" % (place, text_formula))
+            text_formula = None
+        if rtype == FORMULA and len(body) >= 14 and u16(body, 12) == 0xFFFF and body[6] == 0:
+            text_formula = pos
         if rtype in CELL_TABLE:
             if first_cell_table is None:
                 first_cell_table = i

@@ -186,12 +186,31 @@ def style_xf_cell(sheet):
     struct.pack_into("<H", sheet[find(sheet, cs.LABELSST)][1], 4, 0)
 
 
+def text_formula(label_sst):
+    """A FORMULA in the LABELSST's cell whose result is a text (=1 as its tokens)."""
+    row, col, xf = struct.unpack_from("<HHH", label_sst, 0)
+    return bytearray(struct.pack("<HHH", row, col, xf) + bytes.fromhex("000000000000FFFF") +
+                     struct.pack("<HIH", 0, 0, 3) + bytes.fromhex("1E0100"))
+
+
+@sheet_fault
+def string_missing(sheet):
+    k = find(sheet, cs.LABELSST)
+    sheet[k] = (cs.FORMULA, text_formula(sheet[k][1]))
+
+
+@sheet_fault
+def string_orphan(sheet):
+    sheet.insert(find(sheet, cs.LABELSST) + 1, (cs.STRING, bytearray(b"\x01\x00\x00x")))
+
+
 RECORD_FAULTS = [
     (oversized, "biff.size"), (bad_boundsheet, "biff.boundsheet"), (no_eof, "biff.nesting"),
     (sst_gap, "sst.fill"), (split_header, "sst.header_split"), (unique_count, "sst.count"),
     (extsst_bucket, "sst.extsst"), (row_missing, "row.missing"), (row_span, "row.span"), (row_after, "row.before"),
     (cells_swapped, "cell.order"), (cell_twice, "cell.duplicate"), (dimensions_short, "dimensions.cover"),
     (page_setup_after_cells, "order.before"), (window_before_cells, "order.after"), (style_xf_cell, "xf.cell"),
+    (string_missing, "formula.string"), (string_orphan, "formula.string"),
 ]
 
 

@@ -26,6 +26,7 @@ struct HostScript {
   bool deferSaves = false;  // saves begun, finished later (BeginSaveAs)
   bool readablePending = false;  // a begun save's bytes readable beside its target until Finish
   std::string failingSave = {};  // the save of the output path ending so fails with 1004, at SaveAs or Finish
+  Text saveNote = {};            // what SaveNote tells after each save
 };
 
 struct HostLog {
@@ -63,6 +64,7 @@ class RecordingWorkbook : public Workbook {
     if (script_.saveError) Raise(script_.saveError);
     return std::make_unique<Pending>(log_, script_, path, cells_);
   }
+  Text SaveNote() const override { return script_.saveNote; }
   void Close(bool save) override {
     log_.calls.push_back(save ? "close save" : "close");
     closed_ = true;
