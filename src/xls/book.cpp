@@ -171,12 +171,12 @@ void Book::WriteRow(int sheet, int row, std::span<const CellText> cells) {
   if (cells.empty()) return;
   const size_t si = Worksheet(sheet);
   SheetCells& sc = Cells(si);
-  // A row with formulas, or a template with two records for one cell, takes
-  // the cells one by one: only that path moves anchors and drops shadows.
-  if (row < 1 || row > kMaxRow || sc.protectedSheet || !RowTakesRun(sc, static_cast<uint16_t>(row - 1))) {
+  auto oneByOne = [&] {
     for (const CellText& c : cells) WriteCell(sheet, row, c.column, c.value);
-    return;
-  }
+  };
+  // A template with two records for one cell, or a protected sheet, takes
+  // the cells one by one: only that path drops shadows and refuses locked cells.
+  if (row < 1 || row > kMaxRow || sc.overlapping || sc.protectedSheet) return oneByOne();
   // The texts are numbered in the order written, as one by one, so the
   // string table comes out the same; then the last write to each column
   // goes into the row in one pass.
@@ -202,6 +202,9 @@ void Book::WriteRow(int sheet, int row, std::span<const CellText> cells) {
       rowWrites_.insert(at, w);
     }
   }
+  // So does a write over a formula: only that path moves anchors. Numbering
+  // the texts again finds the numbers just given.
+  if (!RowTakesRun(sc, static_cast<uint16_t>(row - 1), rowWrites_)) return oneByOne();
   if (!rowWrites_.empty()) {
     const int replaced = PutTextRow(*t_, sc, static_cast<uint16_t>(row - 1), rowWrites_);
     CheckCells(*t_, sc, row - 1);
@@ -228,16 +231,17 @@ const calc::RecalcReport& Book::Recalculate() {
     return parsed.get();
   };
   book.writable = [this](size_t s) -> SheetCells& { return Cells(s); };
-  book.newText = [this](uint32_t isst) {
+  std::u16string label;
+  book.newText = [this, &label](uint32_t isst) -> std::u16string_view {
     if (t_->Biff5()) {
       // As the LABEL holds it: in the code page, a character it lacks as '?'.
-      std::u16string text;
+      label.clear();
       t_->codePage->Decode(std::span(labelBytes_).subspan(labelOffsets_[isst], labelOffsets_[isst + 1] - labelOffsets_[isst]),
-                           text);
-      return text;
+                           label);
+      return label;
     }
     if (isst < formulas_->strings.size()) return formulas_->strings[isst];
-    return std::u16string(strings_.Added()[isst - t_->strings.unique]);
+    return strings_.Added()[isst - t_->strings.unique];
   };
   calc::Recalculate(*t_, *formulas_, book, recalc_);
   return recalc_;

@@ -24,7 +24,7 @@
 // MULBLANK. PutTextRow merges a whole row's writes (sorted by column, the
 // last write to a column winning) with the row's items in one pass, which
 // must give exactly the items PutTextCell would give one write at a time;
-// rows with formulas, and templates with overlapping records, take the
+// writes over formulas, and templates with overlapping records, take the
 // one-at-a-time path. A sheet's table is parsed once per bound template and
 // copied into a table kept from the last fill, so a folder run allocates
 // next to nothing per file.

@@ -217,11 +217,18 @@ int PutTextCell(const Template& t, SheetCells& sc, uint16_t r, uint16_t c, uint3
   return 0;
 }
 
-bool RowTakesRun(SheetCells& sc, uint16_t row) {
+bool RowTakesRun(SheetCells& sc, uint16_t row, std::span<const RowWrite> writes) {
   if (sc.overlapping) return false;
   const RowItem* item = FindRow(sc, row);
-  return !item || std::none_of(item->cells.begin(), item->cells.end(),
-                               [](const CellItem& c) { return c.type == rec::kFormula; });
+  if (!item) return true;
+  // Both by column: one pass over the row's items and the writes.
+  size_t w = 0;
+  for (const CellItem& c : item->cells) {
+    if (c.type != rec::kFormula) continue;
+    while (w < writes.size() && writes[w].column < c.first) ++w;
+    if (w < writes.size() && writes[w].column <= c.last) return false;
+  }
+  return true;
 }
 
 int PutTextRow(const Template& t, SheetCells& sc, uint16_t r, std::span<const RowWrite> writes) {

@@ -30,9 +30,9 @@ CellItem* PrepareCellWrite(const Template& t, SheetCells& sc, uint16_t row, uint
 int PutTextCell(const Template& t, SheetCells& sc, uint16_t row, uint16_t column, uint32_t isst,
                  CellItem* old);
 
-// Whether PutTextRow may write row `row`: none of its cells is a formula,
-// and no two of the template's records share a cell.
-bool RowTakesRun(SheetCells& sc, uint16_t row);
+// Whether PutTextRow may write `writes` into row `row`: none of them lands
+// on a formula, and no two of the template's records share a cell.
+bool RowTakesRun(SheetCells& sc, uint16_t row, std::span<const RowWrite> writes);
 // The cells of `writes` (ascending columns, each once) put into the row in
 // one pass, exactly as PutTextCell would put them one by one. The number of
 // LABELSST cells it replaced.

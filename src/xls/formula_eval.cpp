@@ -93,13 +93,13 @@ class Evaluator {
 
   // Design note, 1.
   Value Convert(Value v, DataClass cls) {
-    if (cls == DataClass::kValue && v.kind == Kind::kRef) return Scalar(v);
+    if (cls == DataClass::kValue && v.kind == Kind::kRef) return Scalar(std::move(v));
     if (cls == DataClass::kArray && v.kind == Kind::kRef) return Array(v);
     return v;
   }
 
   // One value of a reference by implicit intersection, of an array its first item.
-  Value Scalar(const Value& v) {
+  Value Scalar(Value v) {
     if (v.kind == Kind::kArray) return v.items.empty() ? Value::Error(ErrorCode::kValue) : Scalar(v.items[0]);
     if (v.kind != Kind::kRef) return v;
     const Area& a = v.area;
@@ -114,7 +114,7 @@ class Evaluator {
     return Value::Error(ErrorCode::kValue);
   }
   // Operands of operators: an array stays, element by element.
-  Value Scalarish(Value v) { return v.kind == Kind::kRef ? Scalar(v) : v; }
+  Value Scalarish(Value v) { return v.kind == Kind::kRef ? Scalar(std::move(v)) : v; }
 
   Value Array(const Value& v) {
     if (v.kind == Kind::kArray) return v;
@@ -131,15 +131,20 @@ class Evaluator {
     a.rows = r.Rows();
     a.cols = r.Cols();
     a.items.assign(size_t(a.rows) * size_t(a.cols), Value());
-    used_.clear();
-    cells_.Used(r.sheet, r.row1, r.col1, r.row2, r.col2, used_);
-    for (UsedCell& c : used_) a.items[size_t(c.row - r.row1) * size_t(a.cols) + size_t(c.col - r.col1)] = std::move(c.value);
+    cells_.Used(r.sheet, r.row1, r.col1, r.row2, r.col2, true, [&](int row, int col, const Value& v) {
+      a.items[size_t(row - r.row1) * size_t(a.cols) + size_t(col - r.col1)] = v;
+      return true;
+    });
     return a;
   }
 
-  void Used(const Area& a, std::vector<UsedCell>& out) {
-    out.clear();
-    for (int s = a.sheet; s <= a.sheetLast; ++s) cells_.Used(s, a.row1, a.col1, a.row2, a.col2, out);
+  void Used(const Area& a, CellVisit visit, bool texts) {
+    bool more = true;
+    for (int s = a.sheet; s <= a.sheetLast && more; ++s) {
+      cells_.Used(s, a.row1, a.col1, a.row2, a.col2, texts, [&](int row, int col, const Value& v) {
+        return more = visit(row, col, v);
+      });
+    }
   }
 
   Value Cell(int sheet, int row, int col) { return cells_.Cell(sheet, row, col); }
@@ -239,12 +244,19 @@ class Evaluator {
   static Value Operate(uint8_t op, const Value& a, const Value& b) {
     switch (op) {
       case ptg::kConcat: {
-        const Value x = ToText(a);
-        if (x.IsError()) return x;
-        const Value y = ToText(b);
-        if (y.IsError()) return y;
-        if (x.text.size() + y.text.size() > kMaxText) return Value::Error(ErrorCode::kValue);
-        return Value::Text(x.text + y.text);
+        if (a.IsError()) return a;
+        if (b.IsError()) return b;
+        // Texts joined where they lie; only a number or boolean is converted.
+        const Value x = a.kind == Kind::kText ? Value() : ToText(a);
+        const Value y = b.kind == Kind::kText ? Value() : ToText(b);
+        const std::u16string& left = a.kind == Kind::kText ? a.text : x.text;
+        const std::u16string& right = b.kind == Kind::kText ? b.text : y.text;
+        if (left.size() + right.size() > kMaxText) return Value::Error(ErrorCode::kValue);
+        Value r;
+        r.kind = Kind::kText;
+        r.text.reserve(left.size() + right.size());
+        r.text.append(left).append(right);
+        return r;
       }
       case ptg::kLt: case ptg::kLe: case ptg::kEq: case ptg::kGe: case ptg::kGt: case ptg::kNe: {
         if (a.IsError()) return a;
@@ -328,7 +340,6 @@ class Evaluator {
   CellReader& cells_;
   Position at_;
   int nameDepth_ = 0;
-  std::vector<UsedCell> used_;
 };
 
 bool Call::Missing(int i) const { return e_.nodes[e_.args[node_.first + size_t(i)]].kind == NodeKind::kMissing; }
@@ -340,7 +351,7 @@ Value Call::Scalar(int i) { return ev_.Scalar(Arg(i)); }
 Value Call::Scalar(const Value& v) { return ev_.Scalar(v); }
 Value Call::Array(const Value& v) { return ev_.Array(v); }
 Value Call::Cell(int sheet, int row, int col) { return ev_.Cell(sheet, row, col); }
-void Call::Used(const Area& a, std::vector<UsedCell>& out) { ev_.Used(a, out); }
+void Call::Used(const Area& a, CellVisit visit, bool texts) { ev_.Used(a, visit, texts); }
 Position Call::At() const { return ev_.At(); }
 
 Value Evaluate(const Expr& e, const Position& at, const Globals& g, CellReader& cells) {
@@ -434,7 +445,7 @@ class PrecedentWalk {
 class NoCells : public CellReader {
  public:
   Value Cell(int, int, int) override { return Value(); }
-  void Used(int, int, int, int, int, std::vector<UsedCell>&) override {}
+  void Used(int, int, int, int, int, bool, CellVisit) override {}
 };
 
 }  // namespace

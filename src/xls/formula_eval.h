@@ -13,6 +13,7 @@
 #pragma once
 
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "xls/formula_parse.h"
@@ -48,10 +49,27 @@ struct Globals {
   int selfBook = -1;  // the SUPBOOK that stands for this workbook
 };
 
-struct UsedCell {
-  int row = 0, col = 0;
-  Value value;
+// A callable handed down without copying or allocating: what it refers to
+// must outlive the call it is passed to.
+template <class Signature>
+class FunctionRef;
+template <class R, class... Args>
+class FunctionRef<R(Args...)> {
+ public:
+  template <class F>
+  FunctionRef(F&& f)  // NOLINT: implicit, like the callable it stands for
+      : object_(const_cast<void*>(static_cast<const void*>(&f))),
+        call_([](void* o, Args... a) -> R { return (*static_cast<std::remove_reference_t<F>*>(o))(a...); }) {}
+  R operator()(Args... a) const { return call_(object_, a...); }
+
+ private:
+  void* object_;
+  R (*call_)(void*, Args...);
 };
+
+// A used cell, row and column from 0; false stops the walk. The value is
+// valid during the call only.
+using CellVisit = FunctionRef<bool(int row, int col, const Value& value)>;
 
 // The cells as the formulas see them now.
 class CellReader {
@@ -60,7 +78,9 @@ class CellReader {
   // A cell's value; a formula's current result, evaluated first when due.
   virtual Value Cell(int sheet, int row, int col) = 0;
   // The cells of one sheet's rectangle that hold anything, row by row.
-  virtual void Used(int sheet, int row1, int col1, int row2, int col2, std::vector<UsedCell>& out) = 0;
+  // Without `texts` a text cell's value has its kind but not its characters
+  // (counting needs no more, and copying them is most of a count's cost).
+  virtual void Used(int sheet, int row1, int col1, int row2, int col2, bool texts, CellVisit visit) = 0;
 };
 
 class Evaluator;
@@ -79,8 +99,8 @@ class Call {
   // A reference's cells or an array's items as an array; a value as 1 x 1.
   Value Array(const Value& v);
   Value Cell(int sheet, int row, int col);
-  // The used cells of every sheet of `a`.
-  void Used(const Area& a, std::vector<UsedCell>& out);
+  // The used cells of every sheet of `a`, sheet by sheet (CellReader::Used).
+  void Used(const Area& a, CellVisit visit, bool texts = true);
   Position At() const;
   uint16_t Function() const { return node_.func; }
 

@@ -133,14 +133,12 @@ double RoundDecimal(double x, double digits, RoundMode mode) {
 
 // Every value an aggregate sees in argument i: a reference's used cells and
 // an array's items (`direct` false), or the argument itself (`direct` true).
+// A text in a reference comes without its characters: no aggregate reads them.
 template <class F>
-void EachValue(Call& c, int i, std::vector<UsedCell>& buf, F&& f) {
+void EachValue(Call& c, int i, F&& f) {
   const Value v = c.Arg(i);
   if (v.kind == Kind::kRef) {
-    c.Used(v.area, buf);
-    for (const UsedCell& u : buf) {
-      if (!f(u.value, false)) return;
-    }
+    c.Used(v.area, [&](int, int, const Value& cell) { return f(cell, false); }, false);
   } else if (v.kind == Kind::kArray) {
     for (const Value& item : v.items) {
       if (!f(item, false)) return;
@@ -154,10 +152,9 @@ void EachValue(Call& c, int i, std::vector<UsedCell>& buf, F&& f) {
 // references and arrays only numbers; given directly, anything that reads
 // as a number. The first error ends it.
 bool Numbers(Call& c, std::vector<double>& out, Value& error) {
-  std::vector<UsedCell> buf;
   bool ok = true;
   for (int i = 0; i < c.Count() && ok; ++i) {
-    EachValue(c, i, buf, [&](const Value& v, bool direct) {
+    EachValue(c, i, [&](const Value& v, bool direct) {
       if (v.IsError()) {
         error = v;
         ok = false;
@@ -260,10 +257,9 @@ Value Min(Call& c) { return MinMax(c, false); }
 Value Max(Call& c) { return MinMax(c, true); }
 
 Value Count(Call& c) {
-  std::vector<UsedCell> buf;
   double n = 0;
   for (int i = 0; i < c.Count(); ++i) {
-    EachValue(c, i, buf, [&](const Value& v, bool direct) {
+    EachValue(c, i, [&](const Value& v, bool direct) {
       double d;
       if (v.kind == Kind::kNumber || (direct && (v.kind == Kind::kBool || (v.kind == Kind::kText && TextToNumber(v.text, d))))) {
         ++n;
@@ -275,10 +271,9 @@ Value Count(Call& c) {
 }
 
 Value CountA(Call& c) {
-  std::vector<UsedCell> buf;
   double n = 0;
   for (int i = 0; i < c.Count(); ++i) {
-    EachValue(c, i, buf, [&](const Value& v, bool direct) {
+    EachValue(c, i, [&](const Value& v, bool direct) {
       if (direct || v.kind != Kind::kEmpty) ++n;
       return true;
     });
@@ -290,10 +285,11 @@ Value CountA(Call& c) {
 Value CountBlank(Call& c) {
   const Value v = c.Arg(0);
   if (v.kind != Kind::kRef) return Err(ErrorCode::kValue);
-  std::vector<UsedCell> buf;
-  c.Used(v.area, buf);
   double filled = 0;
-  for (const UsedCell& u : buf) filled += !(u.value.kind == Kind::kText && u.value.text.empty());
+  c.Used(v.area, [&](int, int, const Value& cell) {
+    filled += !(cell.kind == Kind::kText && cell.text.empty());
+    return true;
+  });
   const double total = double(v.area.Rows()) * v.area.Cols() * (v.area.sheetLast - v.area.sheet + 1);
   return Value::Number(total - filled);
 }
@@ -454,13 +450,15 @@ Value CountIf(Call& c) {
   const Value range = c.Arg(0);
   if (range.kind != Kind::kRef) return Err(ErrorCode::kValue);
   const Criterion crit = ParseCriterion(c.Scalar(1));
-  std::vector<UsedCell> buf;
-  c.Used(range.area, buf);
-  double n = 0;
-  for (const UsedCell& u : buf) n += crit.Matches(u.value);
+  double n = 0, used = 0;
+  c.Used(range.area, [&](int, int, const Value& cell) {
+    n += crit.Matches(cell);
+    ++used;
+    return true;
+  });
   if (crit.Matches(Value())) {
     const Area& a = range.area;
-    n += double(a.Rows()) * a.Cols() * (a.sheetLast - a.sheet + 1) - double(buf.size());
+    n += double(a.Rows()) * a.Cols() * (a.sheetLast - a.sheet + 1) - used;
   }
   return Value::Number(n);
 }
@@ -480,20 +478,22 @@ Value SumIf(Call& c) {
     sum.row2 = std::min(sum.row1 + range.area.Rows() - 1, kRows - 1);
     sum.col2 = std::min(sum.col1 + range.area.Cols() - 1, kCols - 1);
   }
-  std::vector<UsedCell> buf;
-  c.Used(sum, buf);
   double total = 0;
-  for (const UsedCell& u : buf) {
-    if (u.value.kind != Kind::kNumber && !u.value.IsError()) continue;
-    const Value key = sum == range.area
-                          ? u.value
-                          : c.Cell(range.area.sheet, range.area.row1 + (u.row - sum.row1),
-                                   range.area.col1 + (u.col - sum.col1));
-    if (!crit.Matches(key)) continue;
-    if (u.value.IsError()) return u.value;
-    total += u.value.number;
-  }
-  return Value::Number(total);
+  Value error;
+  c.Used(sum, [&](int row, int col, const Value& cell) {
+    if (cell.kind != Kind::kNumber && !cell.IsError()) return true;
+    const bool match = sum == range.area ? crit.Matches(cell)
+                                         : crit.Matches(c.Cell(range.area.sheet, range.area.row1 + (row - sum.row1),
+                                                               range.area.col1 + (col - sum.col1)));
+    if (!match) return true;
+    if (cell.IsError()) {
+      error = cell;
+      return false;
+    }
+    total += cell.number;
+    return true;
+  });
+  return error.IsError() ? error : Value::Number(total);
 }
 
 // ---- Lookups ------------------------------------------------------------
@@ -575,8 +575,8 @@ std::vector<Value> Line(Call& c, const Value& table, bool column, int index) {
   } else {
     a.row1 = a.row2 = a.row1 + index;
   }
-  const Value arr = c.Array(Value::Ref(a));
-  return arr.items;
+  Value arr = c.Array(Value::Ref(a));
+  return arr.items.Take();
 }
 
 Value LookupKey(Call& c) {
@@ -701,7 +701,6 @@ Value Columns(Call& c) { return Extent(c, false); }
 // ---- Logic --------------------------------------------------------------
 
 Value AndOr(Call& c, bool isAnd) {
-  std::vector<UsedCell> buf;
   bool any = false, result = isAnd;
   Value error;
   for (int i = 0; i < c.Count() && !error.IsError(); ++i) {
@@ -711,7 +710,7 @@ Value AndOr(Call& c, bool isAnd) {
       result = isAnd ? false : result;
       continue;
     }
-    EachValue(c, i, buf, [&](const Value& v, bool direct) {
+    EachValue(c, i, [&](const Value& v, bool direct) {
       if (v.IsError()) {
         error = v;
         return false;

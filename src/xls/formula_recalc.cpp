@@ -545,26 +545,29 @@ class Walk : public CellReader {
   }
 
   Value Cell(int sheet, int row, int col) override {
-    if (sheet < 0 || size_t(sheet) >= tables_.size() || !tables_[size_t(sheet)]) return Value();
+    Value v;
+    if (sheet < 0 || size_t(sheet) >= tables_.size() || !tables_[size_t(sheet)]) return v;
     SheetCells& sc = *tables_[size_t(sheet)];
-    const CellItem* c = FindCell(sc, static_cast<uint16_t>(row), static_cast<uint16_t>(col));
-    if (!c) return Value();
-    return ItemValue(size_t(sheet), row, col, *c);
+    if (const CellItem* c = FindCell(sc, static_cast<uint16_t>(row), static_cast<uint16_t>(col))) {
+      ItemValue(size_t(sheet), row, col, *c, v);
+    }
+    return v;
   }
 
-  void Used(int sheet, int row1, int col1, int row2, int col2, std::vector<UsedCell>& out) override {
+  void Used(int sheet, int row1, int col1, int row2, int col2, bool texts, CellVisit visit) override {
     if (sheet < 0 || size_t(sheet) >= tables_.size() || !tables_[size_t(sheet)]) return;
     const SheetCells& sc = *tables_[size_t(sheet)];
+    Value v;  // one for every cell: a text takes the storage the last one left
     auto r = std::lower_bound(sc.rows.begin(), sc.rows.end(), row1,
-                              [](const RowItem& ri, int v) { return ri.row < v; });
+                              [](const RowItem& ri, int x) { return ri.row < x; });
     for (; r != sc.rows.end() && r->row <= row2; ++r) {
       auto c = std::lower_bound(r->cells.begin(), r->cells.end(), col1,
-                                [](const CellItem& ci, int v) { return ci.last < v; });
+                                [](const CellItem& ci, int x) { return ci.last < x; });
       for (; c != r->cells.end() && c->first <= col2; ++c) {
         const int from = std::max<int>(c->first, col1), to = std::min<int>(c->last, col2);
         for (int k = from; k <= to; ++k) {
-          Value v = ItemValue(size_t(sheet), r->row, k, *c);
-          if (v.kind != Kind::kEmpty) out.push_back({r->row, k, std::move(v)});
+          ItemValue(size_t(sheet), r->row, k, *c, v, texts);
+          if (v.kind != Kind::kEmpty && !visit(r->row, k, v)) return;
         }
       }
     }
@@ -581,15 +584,35 @@ class Walk : public CellReader {
     return static_cast<int>(it - x_.cells.begin());
   }
 
-  Value ItemValue(size_t sheet, int row, int col, const CellItem& c) {
+  static void Number(Value& out, double d) {
+    out.kind = Kind::kNumber;
+    out.number = d;
+  }
+  // A cell holding the empty text reads as an empty cell, as writing "" into
+  // a cell through Excel leaves it empty (and LibreOffice reads it so); the
+  // empty text a formula returns stays a text.
+  static void Text(Value& out, std::u16string_view text, bool characters = true) {
+    out.kind = text.empty() ? Kind::kEmpty : Kind::kText;
+    if (characters) {
+      out.text.assign(text);
+    } else {
+      out.text.clear();
+    }
+  }
+
+  // The cell's value into `out`, whose storage is reused; a text's
+  // characters only with `texts` (CellReader::Used).
+  void ItemValue(size_t sheet, int row, int col, const CellItem& c, Value& out, bool texts = true) {
     const uint8_t* s = t_.bytes.data();
+    out.kind = Kind::kEmpty;
     switch (c.source) {
       case CellSource::New:
-        return TextCell(book_.newText(c.isst));
-      case CellSource::MulPart: {
-        if (c.type != rec::kMulRk) return Value();
-        return Value::Number(RkValue(Get32(s + c.pos + 4 + mul::kItems + mul::kRkItem * size_t(col - c.origFirst) + 2)));
-      }
+        return Text(out, book_.newText(c.isst), texts);
+      case CellSource::MulPart:
+        if (c.type == rec::kMulRk) {
+          Number(out, RkValue(Get32(s + c.pos + 4 + mul::kItems + mul::kRkItem * size_t(col - c.origFirst) + 2)));
+        }
+        return;
       case CellSource::Template:
       case CellSource::Rebuilt:
         break;
@@ -602,7 +625,7 @@ class Walk : public CellReader {
         const int f = FormulaAt(sheet, row, col);
         if (f >= 0) {
           switch (state_[size_t(f)]) {
-            case State::kDone: return results_[size_t(f)];
+            case State::kDone: out = results_[size_t(f)]; return;
             case State::kDeferred: throw NotEvaluated{Address(size_t(f))};
             case State::kDue: throw NotEvaluated{u"Zirkelbezug"};
             // NOW, TODAY, INDIRECT: Excel recalculates it on load, and what reads it with it.
@@ -612,32 +635,29 @@ class Walk : public CellReader {
             default: break;
           }
         }
-        return StoredResult(t_, item);
+        out = StoredResult(t_, item);
+        return;
       }
-      case rec::kNumber: return Value::Number(F64(body + 6));
-      case rec::kRk: return Value::Number(RkValue(Get32(body + 6)));
-      case rec::kMulRk: return Value::Number(RkValue(Get32(body + mul::kItems + mul::kRkItem * size_t(col - c.first) + 2)));
+      case rec::kNumber: return Number(out, F64(body + 6));
+      case rec::kRk: return Number(out, RkValue(Get32(body + 6)));
+      case rec::kMulRk: return Number(out, RkValue(Get32(body + mul::kItems + mul::kRkItem * size_t(col - c.first) + 2)));
       case rec::kLabelSst: {
         const uint32_t k = Get32(body + labelsst::kIsst);
-        return TextCell(k < x_.strings.size() ? x_.strings[k] : std::u16string());
+        return Text(out, k < x_.strings.size() ? std::u16string_view(x_.strings[k]) : std::u16string_view(), texts);
       }
       case rec::kLabel:
       case rec::kRString: {
         std::u16string text;
         if (len >= 8) ReadString(t_, body + 8, body + len, Get16(body + 6), text);
-        return TextCell(std::move(text));
+        return Text(out, text);
       }
       case rec::kBoolErr:
-        return body[7] ? Value::Error(static_cast<ErrorCode>(body[6])) : Value::Bool(body[6] != 0);
+        out = body[7] ? Value::Error(static_cast<ErrorCode>(body[6])) : Value::Bool(body[6] != 0);
+        return;
       default:
-        return Value();
+        return;
     }
   }
-
-  // A cell holding the empty text reads as an empty cell, as writing "" into
-  // a cell through Excel leaves it empty (and LibreOffice reads it so); the
-  // empty text a formula returns stays a text.
-  static Value TextCell(std::u16string text) { return text.empty() ? Value() : Value::Text(std::move(text)); }
 
   std::u16string Address(size_t f) const {
     const FormulaCell& c = x_.cells[f];
@@ -645,46 +665,29 @@ class Walk : public CellReader {
     return SheetPrefix(sheet) + A1(c.row, c.col);
   }
 
+  // Whether a written cell lies in `a`: the filled tables' rows in its
+  // range, their items in its columns.
+  bool Touched(const Area& a) const {
+    for (int s = a.sheet; s <= a.sheetLast; ++s) {
+      if (!filled_[size_t(s)]) continue;
+      const std::vector<RowItem>& rows = tables_[size_t(s)]->rows;
+      auto r = std::lower_bound(rows.begin(), rows.end(), a.row1, [](const RowItem& ri, int x) { return ri.row < x; });
+      for (; r != rows.end() && r->row <= a.row2; ++r) {
+        auto c = std::lower_bound(r->cells.begin(), r->cells.end(), a.col1,
+                                  [](const CellItem& ci, int x) { return ci.last < x; });
+        for (; c != r->cells.end() && c->first <= a.col2; ++c) {
+          if (c->source == CellSource::New) return true;
+        }
+      }
+    }
+    return false;
+  }
+
   // Invariant 2. False when no formula is due.
   bool MarkDue() {
-    // Written cells by sheet and row: a bit per column.
-    struct Written {
-      int row;
-      uint64_t bits[4];
-    };
-    std::vector<std::vector<Written>> written(tables_.size());
-    bool any = false;
-    for (size_t s = 0; s < tables_.size(); ++s) {
-      if (!filled_[s]) continue;
-      for (const RowItem& r : tables_[s]->rows) {
-        Written w{r.row, {0, 0, 0, 0}};
-        bool hit = false;
-        for (const CellItem& c : r.cells) {
-          if (c.source != CellSource::New) continue;
-          w.bits[c.first >> 6] |= uint64_t{1} << (c.first & 63);
-          hit = true;
-        }
-        if (hit) written[s].push_back(w);
-      }
-      any = any || !written[s].empty();
-    }
-    if (!any) return false;
-    auto touched = [&](const Area& a) {
-      uint64_t mask[4] = {0, 0, 0, 0};
-      for (int c = a.col1; c <= a.col2; ++c) mask[c >> 6] |= uint64_t{1} << (c & 63);
-      for (int s = a.sheet; s <= a.sheetLast; ++s) {
-        const std::vector<Written>& w = written[size_t(s)];
-        auto it = std::lower_bound(w.begin(), w.end(), a.row1, [](const Written& v, int r) { return v.row < r; });
-        for (; it != w.end() && it->row <= a.row2; ++it) {
-          if ((it->bits[0] & mask[0]) | (it->bits[1] & mask[1]) | (it->bits[2] & mask[2]) | (it->bits[3] & mask[3])) {
-            return true;
-          }
-        }
-      }
-      return false;
-    };
+    if (std::find(filled_.begin(), filled_.end(), true) == filled_.end()) return false;
     std::vector<uint8_t> hit(x_.areas.size());
-    for (size_t a = 0; a < x_.areas.size(); ++a) hit[a] = touched(x_.areas[a]);
+    for (size_t a = 0; a < x_.areas.size(); ++a) hit[a] = Touched(x_.areas[a]);
     std::vector<uint32_t> queue;
     for (uint32_t f = 0; f < x_.cells.size(); ++f) {
       const FormulaCell& c = x_.cells[f];
@@ -812,6 +815,7 @@ class Walk : public CellReader {
   // The FORMULA with `v` as its result, its other records kept, its STRING made anew.
   void WithResult(std::span<const uint8_t> old, const Value& v, std::vector<uint8_t>& out) const {
     const size_t formulaEnd = 4u + Get16(&old[2]);
+    out.reserve(old.size() + 16 + 2 * v.text.size());
     out.assign(old.begin(), old.begin() + long(formulaEnd));
     uint8_t* r = &out[4 + result::kAt];
     std::memset(r, 0, 8);

@@ -21,6 +21,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "xls/formula_eval.h"
@@ -90,8 +91,8 @@ struct BookAccess {
   std::function<SheetCells*(size_t sheet)> parsed;
   // A sheet's table to write results into, made from the template's if need be.
   std::function<SheetCells&(size_t sheet)> writable;
-  // The text of a written cell by its string index.
-  std::function<std::u16string(uint32_t isst)> newText;
+  // The text of a written cell by its string index, valid until the next call.
+  std::function<std::u16string_view(uint32_t isst)> newText;
 };
 
 // Invariants 2 to 4 for one fill.

@@ -1,7 +1,9 @@
 // Formula values as Excel has them: number, text, boolean, error, empty, references and arrays, with Excel's coercions.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,6 +37,39 @@ struct Area {
 
 enum class Kind : uint8_t { kEmpty, kNumber, kText, kBool, kError, kRef, kArray };
 
+struct Value;
+
+// An array's items, row by row. Every other value holds a null pointer here,
+// so that copying and dropping one (what evaluation does most) stays cheap.
+class Items {
+ public:
+  Items() = default;
+  Items(const Items& other);
+  Items(Items&&) noexcept = default;
+  Items& operator=(const Items& other);
+  Items& operator=(Items&&) noexcept = default;
+  ~Items() = default;
+
+  size_t size() const { return v_ ? v_->size() : 0; }
+  bool empty() const { return size() == 0; }
+  Value& operator[](size_t i) { return (*v_)[i]; }
+  const Value& operator[](size_t i) const { return (*v_)[i]; }
+  const Value* begin() const;
+  const Value* end() const;
+  Value* begin();
+  Value* end();
+  void reserve(size_t n) { Vector().reserve(n); }
+  void push_back(Value v);
+  void emplace_back();
+  void assign(size_t n, const Value& v);
+  std::vector<Value> Take();
+  bool operator==(const Items& other) const;
+
+ private:
+  std::vector<Value>& Vector();
+  std::unique_ptr<std::vector<Value>> v_;
+};
+
 struct Value {
   Kind kind = Kind::kEmpty;
   double number = 0;  // kNumber; kBool: 1 or 0
@@ -42,7 +77,7 @@ struct Value {
   std::u16string text;  // kText
   Area area;            // kRef
   int rows = 0, cols = 0;      // kArray
-  std::vector<Value> items;    // kArray, row by row
+  Items items;                 // kArray
 
   static Value Number(double v);
   static Value Text(std::u16string v);
@@ -52,6 +87,32 @@ struct Value {
   bool IsError() const { return kind == Kind::kError; }
   bool operator==(const Value&) const = default;
 };
+
+inline Items::Items(const Items& other)
+    : v_(other.v_ ? std::make_unique<std::vector<Value>>(*other.v_) : nullptr) {}
+inline Items& Items::operator=(const Items& other) {
+  if (this != &other) v_ = other.v_ ? std::make_unique<std::vector<Value>>(*other.v_) : nullptr;
+  return *this;
+}
+inline std::vector<Value>& Items::Vector() {
+  if (!v_) v_ = std::make_unique<std::vector<Value>>();
+  return *v_;
+}
+inline const Value* Items::begin() const { return v_ ? v_->data() : nullptr; }
+inline const Value* Items::end() const { return v_ ? v_->data() + v_->size() : nullptr; }
+inline Value* Items::begin() { return v_ ? v_->data() : nullptr; }
+inline Value* Items::end() { return v_ ? v_->data() + v_->size() : nullptr; }
+inline void Items::push_back(Value v) { Vector().push_back(std::move(v)); }
+inline void Items::emplace_back() { Vector().emplace_back(); }
+inline void Items::assign(size_t n, const Value& v) { Vector().assign(n, v); }
+inline std::vector<Value> Items::Take() {
+  std::vector<Value> out = v_ ? std::move(*v_) : std::vector<Value>();
+  v_.reset();
+  return out;
+}
+inline bool Items::operator==(const Items& other) const {
+  return size() == other.size() && std::equal(begin(), end(), other.begin());
+}
 
 // A number as Excel turns it into text (`&`, text functions): up to 15
 // significant digits, scientific notation outside 1E-9 .. 1E+15.

@@ -166,10 +166,10 @@ class Cells : public CellReader {
     auto it = at_.find({s, r, c});
     return it == at_.end() ? Value() : it->second;
   }
-  void Used(int s, int r1, int c1, int r2, int c2, std::vector<UsedCell>& out) override {
+  void Used(int s, int r1, int c1, int r2, int c2, bool, CellVisit visit) override {
     for (const auto& [k, v] : at_) {
       const auto [ks, kr, kc] = k;
-      if (ks == s && r1 <= kr && kr <= r2 && c1 <= kc && kc <= c2) out.push_back({kr, kc, v});
+      if (ks == s && r1 <= kr && kr <= r2 && c1 <= kc && kc <= c2 && !visit(kr, kc, v)) return;
     }
   }
 
