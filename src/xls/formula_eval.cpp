@@ -11,6 +11,7 @@ namespace {
 
 constexpr size_t kMaxArrayCells = size_t{1} << 20;
 constexpr int kMaxNameDepth = 32;
+constexpr int kMaxDepth = 512;  // operands within operands, through names too
 constexpr size_t kMaxText = 32767;
 constexpr std::u16string_view kXlfnPrefix = u"_xlfn.";
 constexpr std::u16string_view kIfError = u"IFERROR";
@@ -37,6 +38,13 @@ class Evaluator {
   }
 
   Value Eval(const Expr& e, uint32_t id) {
+    // Nesting is bounded by the tokens, and names nest up to kMaxNameDepth:
+    // a damaged workbook must not run the stack out.
+    if (++depth_ > kMaxDepth) throw NotEvaluated{u"zu tief verschachtelt"};
+    struct Leave {
+      int& depth;
+      ~Leave() { --depth; }
+    } leave{depth_};
     const Node& n = e.nodes[id];
     switch (n.kind) {
       case NodeKind::kNumber: return Value::Number(n.number);
@@ -340,6 +348,7 @@ class Evaluator {
   CellReader& cells_;
   Position at_;
   int nameDepth_ = 0;
+  int depth_ = 0;
 };
 
 bool Call::Missing(int i) const { return e_.nodes[e_.args[node_.first + size_t(i)]].kind == NodeKind::kMissing; }
