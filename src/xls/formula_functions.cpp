@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <numbers>
 
 #include "xls/formula_eval.h"
 
@@ -793,7 +794,7 @@ Value Sign(Call& c) {
 Value Sqrt(Call& c) {
   return Numeric(c, [](const std::vector<double>& n) { return n[0] < 0 ? Err(ErrorCode::kNum) : Value::Number(std::sqrt(n[0])); });
 }
-Value Pi(Call&) { return Value::Number(M_PI); }
+Value Pi(Call&) { return Value::Number(std::numbers::pi); }
 Value Mod(Call& c) {
   return Numeric(c, [](const std::vector<double>& n) {
     if (n[1] == 0) return Err(ErrorCode::kDiv0);
