@@ -381,10 +381,21 @@ class PrecedentWalk {
       Block(e.unsupported.empty() ? u"leere Formel" : e.unsupported);
       return;
     }
+    // ROW, COLUMN, ROWS and COLUMNS take a reference's place, not its cells:
+    // ROW($A1:$IV4) in B4 reads nothing, and is no circle.
+    std::vector<bool> placeOnly(e.nodes.size());
+    for (const Node& n : e.nodes) {
+      if (n.kind != NodeKind::kFunc || (n.func != fn::kRow && n.func != fn::kColumn && n.func != fn::kRows &&
+                                        n.func != fn::kColumns)) {
+        continue;
+      }
+      for (uint16_t k = 0; k < n.argc; ++k) placeOnly[e.args[n.first + k]] = true;
+    }
     for (size_t i = 0; i < e.nodes.size(); ++i) {
       const Node& n = e.nodes[i];
       switch (n.kind) {
         case NodeKind::kRef: {
+          if (placeOnly[i]) break;
           Area a;
           try {
             if (ev_.Resolve(n.ref, a)) out_.areas.push_back(a);

@@ -357,7 +357,8 @@ Stored StoredAt(const Bytes& stream, int row, int col) {
 
 // Sheet 0: A1 "alt"; B1 =A1&"!", B2 =COUNTA(A1:A2), B3 =1+1, B4 =INDIRECT("A1"),
 // B5 =B6 and B6 =B5 (a circle through A1), B7 =A1&"" , C1:C2 a shared =A1
-// (tRefN), B8 =B1&"?" (reads a due formula).
+// (tRefN), B8 =B1&"?" (reads a due formula), B9 =ROWS(A1:B9) (reads no cell,
+// its own included).
 Bytes FormulaBook(bool recalcId) {
   auto tokens = [](auto f) {
     Rgce r;
@@ -383,6 +384,7 @@ Bytes FormulaBook(bool recalcId) {
       Formula(5, 1, 15, tokens([](Rgce& r) { r.Ref(4, 1); })),
       Formula(6, 1, 15, tokens([](Rgce& r) { r.Ref(0, 0).Str("").Op(0x08); })),
       Formula(7, 1, 15, tokens([](Rgce& r) { r.Ref(0, 1).Str("?").Op(0x08); })),
+      Formula(8, 1, 15, tokens([](Rgce& r) { r.Area(0, 0, 8, 1).Func(fn::kRows); })),
       testing::Window2(0x06B6)};
   // Stored results as the template's writer left them: B2 1, B3 2.
   auto result = [](Rec& f, double v) { std::memcpy(&f.body[6], &v, 8); };
@@ -415,9 +417,10 @@ TEST(FormulaBook, DueFormulasGetTheirResultsOthersKeepTheirBytes) {
     EXPECT_EQ(s.v, c.want) << c.row << "," << c.col;
     EXPECT_EQ(s.stringRecord, c.stringRecord) << c.row << "," << c.col;
   }
-  // B3 is not due, B2's result is unchanged: their records are the template's, byte for byte.
+  // B3 and B9 are not due, B2's result is unchanged: their records are the template's, byte for byte.
   const auto before = ReadStream(stream).sheets[0].cells, after = ReadStream(out).sheets[0].cells;
   EXPECT_EQ(before.at({2, 1}), after.at({2, 1}));
+  EXPECT_EQ(before.at({8, 1}), after.at({8, 1}));
   EXPECT_EQ(before.at({1, 1}), after.at({1, 1}));
   // INDIRECT and the circle are left to Excel, named and ordered by cell.
   ASSERT_EQ(r.deferred.size(), 3u);
