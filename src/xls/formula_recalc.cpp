@@ -523,7 +523,12 @@ std::unique_ptr<FormulaIndex> IndexFormulas(const Template& t) {
 
 namespace {
 
-enum class State : uint8_t { kClean, kDue, kDone, kDeferred, kGone };
+// kEvaluating: its evaluation has begun and reads what is still due first.
+enum class State : uint8_t { kClean, kDue, kEvaluating, kDone, kDeferred, kGone };
+// Formulas evaluated one inside another when the order the static walk found
+// does not hold (an area that takes in the formula reading it): a deeper
+// chain is left to Excel rather than run the stack out.
+constexpr int kMaxOnDemand = 64;
 
 // The walk of one fill: the cells as the book holds them, formulas' results as evaluated so far.
 class Walk : public CellReader {
@@ -627,7 +632,18 @@ class Walk : public CellReader {
           switch (state_[size_t(f)]) {
             case State::kDone: out = results_[size_t(f)]; return;
             case State::kDeferred: throw NotEvaluated{Address(size_t(f))};
-            case State::kDue: throw NotEvaluated{u"Zirkelbezug"};
+            // Read before its turn: an area that takes in its reader looks
+            // like a circle to the static walk; evaluated now, a real circle
+            // shows as a formula read while it is being evaluated.
+            case State::kDue:
+              if (onDemand_ >= kMaxOnDemand) throw NotEvaluated{u"zu tief verschachtelt"};
+              ++onDemand_;
+              One(uint32_t(f));
+              --onDemand_;
+              if (state_[size_t(f)] != State::kDone) throw NotEvaluated{Address(size_t(f))};
+              out = results_[size_t(f)];
+              return;
+            case State::kEvaluating: throw NotEvaluated{u"Zirkelbezug"};
             // NOW, TODAY, INDIRECT: Excel recalculates it on load, and what reads it with it.
             case State::kClean:
               if (x_.cells[size_t(f)].isVolatile) throw NotEvaluated{Address(size_t(f))};
@@ -719,7 +735,8 @@ class Walk : public CellReader {
     return !queue.empty();
   }
 
-  // Invariant 3: in dependency order, formulas in a circle left over.
+  // Invariant 3: in dependency order; what that order leaves (an area that
+  // takes in its reader) after it, each read before its turn evaluated then.
   void Evaluate() {
     const size_t n = x_.cells.size();
     std::vector<uint32_t> waiting(n, 0);
@@ -735,20 +752,21 @@ class Walk : public CellReader {
     }
     for (size_t q = 0; q < ready.size(); ++q) {
       const uint32_t f = ready[q];
-      One(f);
+      if (state_[f] == State::kDue) One(f);
       for (uint32_t k = x_.dependentStart[f]; k < x_.dependentStart[f + 1]; ++k) {
         const uint32_t d = x_.dependents[k];
         if (state_[d] == State::kDue && --waiting[d] == 0) ready.push_back(d);
       }
     }
     for (uint32_t f = 0; f < n; ++f) {
-      if (state_[f] == State::kDue) Defer(f, u"Zirkelbezug");
+      if (state_[f] == State::kDue) One(f);
     }
   }
 
   void One(uint32_t f) {
     const FormulaCell& c = x_.cells[f];
     if (c.expr < 0 || !c.blocker.empty()) return Defer(f, c.blocker.empty() ? u"Matrixformel" : c.blocker);
+    state_[f] = State::kEvaluating;
     // The tab order the expressions use is the order of Template::sheets.
     try {
       Value v = calc::Evaluate(x_.exprs[size_t(c.expr)], {c.sheet, c.row, c.col}, x_.globals, *this);
@@ -896,6 +914,7 @@ class Walk : public CellReader {
   std::vector<bool> filled_;
   std::vector<State> state_;
   std::vector<Value> results_;
+  int onDemand_ = 0;
 };
 
 }  // namespace
@@ -904,6 +923,10 @@ void Recalculate(const Template& t, const FormulaIndex& index, const BookAccess&
   report = RecalcReport();
   if (index.cells.empty()) return;
   Walk(t, index, book, report).Run();
+  // The log names them in the order of the sheets and their cells.
+  std::stable_sort(report.deferred.begin(), report.deferred.end(), [](const Deferred& a, const Deferred& b) {
+    return std::tie(a.at.sheet, a.at.row, a.at.col) < std::tie(b.at.sheet, b.at.row, b.at.col);
+  });
 }
 
 std::u16string DeferredNote(const RecalcReport& report) {

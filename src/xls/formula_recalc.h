@@ -7,10 +7,12 @@
 //  2. A formula is due when an area it reads holds a written cell or a due
 //     formula, or when it reads cells it does not name (INDIRECT, OFFSET)
 //     and anything was written. A formula that is not due keeps its bytes.
-//  3. Due formulas are evaluated in dependency order. One that cannot be
-//     evaluated here, one in a circle, and one reading either of those is
-//     deferred: its stored result stays, and the workbook is marked so that
-//     Excel recalculates it on load.
+//  3. Due formulas are evaluated in dependency order, a formula read before
+//     its turn (the static order is conservative) at that read. One that
+//     cannot be evaluated here, one read while it is being evaluated (a
+//     circle), and one reading either of those is deferred: its stored
+//     result stays, and the workbook is marked so that Excel recalculates it
+//     on load.
 //  4. A result equal to the stored one leaves the record alone; a new one
 //     changes the FORMULA's eight result bytes and the STRING record after
 //     it (none for a number, a boolean, an error or the empty text), and

@@ -358,7 +358,8 @@ Stored StoredAt(const Bytes& stream, int row, int col) {
 // Sheet 0: A1 "alt"; B1 =A1&"!", B2 =COUNTA(A1:A2), B3 =1+1, B4 =INDIRECT("A1"),
 // B5 =B6 and B6 =B5 (a circle through A1), B7 =A1&"" , C1:C2 a shared =A1
 // (tRefN), B8 =B1&"?" (reads a due formula), B9 =ROWS(A1:B9) (reads no cell,
-// its own included).
+// its own included), B10 =IF(TRUE;A1;B11) and B11 =B10&"x" (a circle to the
+// tokens, none as evaluated).
 Bytes FormulaBook(bool recalcId) {
   auto tokens = [](auto f) {
     Rgce r;
@@ -385,6 +386,8 @@ Bytes FormulaBook(bool recalcId) {
       Formula(6, 1, 15, tokens([](Rgce& r) { r.Ref(0, 0).Str("").Op(0x08); })),
       Formula(7, 1, 15, tokens([](Rgce& r) { r.Ref(0, 1).Str("?").Op(0x08); })),
       Formula(8, 1, 15, tokens([](Rgce& r) { r.Area(0, 0, 8, 1).Func(fn::kRows); })),
+      Formula(9, 1, 15, tokens([](Rgce& r) { r.Bool(true).Ref(0, 0).Ref(10, 1).FuncVar(fn::kIf, 3); })),
+      Formula(10, 1, 15, tokens([](Rgce& r) { r.Ref(9, 1).Str("x").Op(0x08); })),
       testing::Window2(0x06B6)};
   // Stored results as the template's writer left them: B2 1, B3 2.
   auto result = [](Rec& f, double v) { std::memcpy(&f.body[6], &v, 8); };
@@ -411,6 +414,8 @@ TEST(FormulaBook, DueFormulasGetTheirResultsOthersKeepTheirBytes) {
       {2, 1, Value::Number(2), false},      // not due
       {6, 1, Value::Text(u"neu"), true},
       {7, 1, Value::Text(u"neu!?"), true},  // after B1, in dependency order
+      {9, 1, Value::Text(u"neu"), true},
+      {10, 1, Value::Text(u"neux"), true},
   };
   for (const auto& c : cases) {
     const Stored s = StoredAt(out, c.row, c.col);
@@ -422,13 +427,14 @@ TEST(FormulaBook, DueFormulasGetTheirResultsOthersKeepTheirBytes) {
   EXPECT_EQ(before.at({2, 1}), after.at({2, 1}));
   EXPECT_EQ(before.at({8, 1}), after.at({8, 1}));
   EXPECT_EQ(before.at({1, 1}), after.at({1, 1}));
-  // INDIRECT and the circle are left to Excel, named and ordered by cell.
+  // INDIRECT and the circle are left to Excel, named and ordered by cell: the
+  // one found in the circle, and the one that read it.
   ASSERT_EQ(r.deferred.size(), 3u);
   EXPECT_EQ(r.deferred[0].cell, u"Blatt1!B4");
   EXPECT_EQ(r.deferred[0].why, u"INDIRECT");
-  EXPECT_EQ(r.deferred[1].why, u"Zirkelbezug");
+  EXPECT_EQ(r.deferred[2].why, u"Zirkelbezug");
   EXPECT_EQ(DeferredNote(r),
-            u"3 Formeln werden erst beim Oeffnen berechnet: Blatt1!B4 (INDIRECT), Blatt1!B5 (Zirkelbezug), "
+            u"3 Formeln werden erst beim Oeffnen berechnet: Blatt1!B4 (INDIRECT), Blatt1!B5 (Blatt1!B6), "
             u"Blatt1!B6 (Zirkelbezug)");
   // ... and Excel recalculates on load: RECALCID's build number is 0.
   const auto globals = testing::Records(out, 0, true);
