@@ -40,7 +40,6 @@ constexpr uint16_t kBuiltIn = 0x0020;
 }  // namespace name
 
 namespace recalcid {
-constexpr uint16_t kBuild = 4;
 constexpr uint16_t kSize = 8;
 }  // namespace recalcid
 

@@ -50,15 +50,16 @@ class Items {
   Items& operator=(Items&&) noexcept = default;
   ~Items() = default;
 
-  size_t size() const { return v_ ? v_->size() : 0; }
+  // Defined below Value: a vector's members need its item type complete.
+  size_t size() const;
   bool empty() const { return size() == 0; }
-  Value& operator[](size_t i) { return (*v_)[i]; }
-  const Value& operator[](size_t i) const { return (*v_)[i]; }
+  Value& operator[](size_t i);
+  const Value& operator[](size_t i) const;
   const Value* begin() const;
   const Value* end() const;
   Value* begin();
   Value* end();
-  void reserve(size_t n) { Vector().reserve(n); }
+  void reserve(size_t n);
   void push_back(Value v);
   void emplace_back();
   void assign(size_t n, const Value& v);
@@ -88,6 +89,10 @@ struct Value {
   bool operator==(const Value&) const = default;
 };
 
+inline void Items::reserve(size_t n) { Vector().reserve(n); }
+inline size_t Items::size() const { return v_ ? v_->size() : 0; }
+inline Value& Items::operator[](size_t i) { return (*v_)[i]; }
+inline const Value& Items::operator[](size_t i) const { return (*v_)[i]; }
 inline Items::Items(const Items& other)
     : v_(other.v_ ? std::make_unique<std::vector<Value>>(*other.v_) : nullptr) {}
 inline Items& Items::operator=(const Items& other) {
