@@ -56,6 +56,8 @@ class Evaluator {
       case NodeKind::kRef: {
         Area a;
         if (!Resolve(n.ref, a)) return Value::Error(ErrorCode::kRef);
+        // Most references are read as one value: no reference value in between.
+        if (n.cls == DataClass::kValue) return ScalarOf(a);
         return Convert(Value::Ref(a), n.cls);
       }
       case NodeKind::kName: return Convert(NameValue(n.func), n.cls);
@@ -110,7 +112,9 @@ class Evaluator {
   Value Scalar(Value v) {
     if (v.kind == Kind::kArray) return v.items.empty() ? Value::Error(ErrorCode::kValue) : Scalar(v.items[0]);
     if (v.kind != Kind::kRef) return v;
-    const Area& a = v.area;
+    return ScalarOf(v.area);
+  }
+  Value ScalarOf(const Area& a) {
     if (a.sheet != a.sheetLast) return Value::Error(ErrorCode::kValue);
     if (a.row1 == a.row2 && a.col1 == a.col2) return cells_.Cell(a.sheet, a.row1, a.col1);
     if (a.col1 == a.col2 && a.row1 <= at_.row && at_.row <= a.row2) return cells_.Cell(a.sheet, at_.row, a.col1);
@@ -122,7 +126,10 @@ class Evaluator {
     return Value::Error(ErrorCode::kValue);
   }
   // Operands of operators: an array stays, element by element.
-  Value Scalarish(Value v) { return v.kind == Kind::kRef ? Scalar(std::move(v)) : v; }
+  Value Scalarish(Value v) {
+    if (v.kind == Kind::kRef) return Scalar(std::move(v));
+    return v;  // moved out; a conditional expression would copy it
+  }
 
   Value Array(const Value& v) {
     if (v.kind == Kind::kArray) return v;
@@ -224,9 +231,15 @@ class Evaluator {
       r.col2 = std::max(r.col2, b.area.col2);
       return Value::Ref(r);
     }
-    const Value a = Scalarish(Eval(e, e.args[n.first]));
+    Value a = Scalarish(Eval(e, e.args[n.first]));
     const Value b = Scalarish(Eval(e, e.args[n.first + 1]));
     if (a.kind == Kind::kArray || b.kind == Kind::kArray) return Elementwise(n.op, a, b);
+    // A chain of `&` grows the left text where it lies.
+    if (n.op == ptg::kConcat && a.kind == Kind::kText && b.kind == Kind::kText) {
+      if (a.text.size() + b.text.size() > kMaxText) return Value::Error(ErrorCode::kValue);
+      a.text += b.text;
+      return a;
+    }
     return Operate(n.op, a, b);
   }
 

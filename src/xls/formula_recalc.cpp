@@ -199,13 +199,14 @@ std::u16string StringRecordText(const Template& t, std::span<const uint8_t> item
       high = *q++ & kHighByte;
       continue;
     }
-    if (high) {
-      if (end - q < 2) break;
-      text.push_back(Get16(q));
-      q += 2;
-    } else {
-      text.push_back(*q++);
-    }
+    // The characters this record holds, at once.
+    const size_t width = high ? 2 : 1;
+    const size_t n = std::min(cch - text.size(), size_t(end - q) / width);
+    if (n == 0) break;
+    const size_t at = text.size();
+    text.resize(at + n);
+    for (size_t k = 0; k < n; ++k) text[at + k] = high ? Get16(q + 2 * k) : q[k];
+    q += n * width;
   }
   return text;
 }
@@ -884,25 +885,29 @@ class Walk : public CellReader {
     }
     const bool high = std::any_of(s.begin(), s.end(), [](char16_t ch) { return ch > 0xFF; });
     const size_t width = high ? 2 : 1;
+    // The characters in pieces: a full record goes on in a CONTINUE, which repeats the flags.
     size_t header = out.size();
     PutRecordHeader(out, rec::kString, 0);
     Append16(out, static_cast<uint16_t>(s.size()));
     out.push_back(high ? kHighByte : 0);
-    for (char16_t ch : s) {
-      // A record full: the characters go on in a CONTINUE, which repeats the flags.
-      if (out.size() - header - 4 + width > kMaxRecordBody) {
-        Put16(&out[header + 2], static_cast<uint16_t>(out.size() - header - 4));
-        header = out.size();
-        PutRecordHeader(out, rec::kContinue, 0);
-        out.push_back(high ? kHighByte : 0);
-      }
+    for (size_t i = 0;;) {
+      const size_t room = (kMaxRecordBody - (out.size() - header - 4)) / width;
+      const size_t n = std::min(room, s.size() - i);
+      const size_t at = out.size();
+      out.resize(at + n * width);
       if (high) {
-        Append16(out, ch);
+        for (size_t k = 0; k < n; ++k) Put16(&out[at + 2 * k], s[i + k]);
       } else {
-        out.push_back(static_cast<uint8_t>(ch));
+        std::transform(s.begin() + long(i), s.begin() + long(i + n), out.begin() + long(at),
+                       [](char16_t ch) { return static_cast<uint8_t>(ch); });
       }
+      i += n;
+      Put16(&out[header + 2], static_cast<uint16_t>(out.size() - header - 4));
+      if (i == s.size()) break;
+      header = out.size();
+      PutRecordHeader(out, rec::kContinue, 0);
+      out.push_back(high ? kHighByte : 0);
     }
-    Put16(&out[header + 2], static_cast<uint16_t>(out.size() - header - 4));
   }
 
   const Template& t_;

@@ -454,6 +454,39 @@ TEST(FormulaBook, EmptyTextWrittenReadsAsEmptyAndAnEmptyResultHasNoStringRecord)
   EXPECT_FALSE(empty.stringRecord);
 }
 
+// A text result longer than a record runs on in CONTINUE records, each
+// repeating the flags; read back, it is the same result (nothing changes).
+TEST(FormulaBook, LongTextResultsRunOnInContinueRecords) {
+  for (const std::u16string& text : {std::u16string(9000, u'x'), std::u16string(5000, u'\u20AC')}) {
+    Book book(ParseWorkbookStream(FormulaBook(false)));
+    book.WriteCell(1, 1, 1, text);
+    book.Recalculate();
+    const Bytes out = book.Serialize();
+    const auto recs = ReadStream(out).sheets.at(0).records;
+    auto b1 = std::find_if(recs.begin(), recs.end(), [](const RawRec& f) {
+      return f.type == 0x0006 && testing::Rd(f.body, 0, 2) == 0 && testing::Rd(f.body, 2, 2) == 1;
+    });
+    ASSERT_NE(b1, recs.end());
+    ASSERT_EQ((++b1)->type, 0x0207);
+    EXPECT_EQ(testing::Rd(b1->body, 0, 2), text.size() + 1);
+    std::u16string got;
+    size_t pieces = 0;
+    for (auto r = b1; r != recs.end() && (r == b1 || r->type == 0x003C); ++r, ++pieces) {
+      EXPECT_LE(r->body.size(), 8224u);
+      const size_t start = r == b1 ? 3 : 1;
+      const bool high = r->body.at(start - 1) & 1;
+      for (size_t j = start; j < r->body.size(); j += high ? 2 : 1) {
+        got.push_back(high ? char16_t(testing::Rd(r->body, j, 2)) : r->body[j]);
+      }
+    }
+    EXPECT_GE(pieces, 2u);
+    EXPECT_EQ(got, text + u"!");
+    Book again(ParseWorkbookStream(out));
+    again.WriteCell(1, 1, 1, text);
+    EXPECT_EQ(again.Recalculate().changed, 0u);
+  }
+}
+
 TEST(FormulaBook, NothingWrittenNothingChanged) {
   const Bytes stream = FormulaBook(true);
   Book book(ParseWorkbookStream(stream));
