@@ -27,17 +27,6 @@ int ErrorNumber(xls::Fault fault) {
   return kRefused;
 }
 
-namespace {
-
-// A cell as the user sees it: column letters, then the row (B13).
-Text CellName(int row, int column) {
-  std::string letters;
-  for (int c = column; c > 0; c = (c - 1) / 26) letters.insert(letters.begin(), char('A' + (c - 1) % 26));
-  return FromUtf8(letters + std::to_string(row));
-}
-
-}  // namespace
-
 Text Reason(const xls::Error& e, int worksheets) {
   switch (e.Kind()) {
     case xls::Fault::NotAWorkbook: return kNoWorkbookText;
@@ -50,7 +39,7 @@ Text Reason(const xls::Error& e, int worksheets) {
       if (worksheets == 1) return u"Die Vorlage hat nur ein Tabellenblatt.";
       return u"Die Vorlage hat nur " + FromUtf8(std::to_string(worksheets)) + u" Tabellenblaetter.";
     case xls::Fault::RefusedWrite:
-      return u"Zelle " + CellName(e.Row(), e.Column()) + u" " + FromUtf8(e.Reason()) + u".";
+      return u"Zelle " + xls::CellName(e.Row(), e.Column()) + u" " + FromUtf8(e.Reason()) + u".";
   }
   return {};
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "xls/bytes.h"
@@ -49,6 +50,14 @@ inline void PutRecordHeader(std::vector<uint8_t>& out, uint16_t type, uint16_t l
 
 inline void AppendBytes(std::vector<uint8_t>& out, const uint8_t* p, size_t n) {
   if (n) out.insert(out.end(), p, p + n);
+}
+
+// `cch` characters of a BIFF8 string from `p`: one byte each (Latin-1), or
+// two with `high` (xlstring::kHighByte).
+inline void AppendChars(std::u16string& out, const uint8_t* p, size_t cch, bool high) {
+  const size_t at = out.size();
+  out.resize(at + cch);
+  for (size_t i = 0; i < cch; ++i) out[at + i] = high ? Get16(p + 2 * i) : p[i];
 }
 
 }  // namespace skov::xls

@@ -53,4 +53,8 @@ inline void Put64(uint8_t* p, uint64_t v) {
   Put32(p + 4, static_cast<uint32_t>(v >> 32));
 }
 
+// An IEEE 754 double as NUMBER and FORMULA records store it.
+inline double GetF64(const uint8_t* p) { return std::bit_cast<double>(Get64(p)); }
+inline void PutF64(uint8_t* p, double v) { Put64(p, std::bit_cast<uint64_t>(v)); }
+
 }  // namespace skov::xls

@@ -34,6 +34,14 @@ class Error : public std::runtime_error {
   int column_;
 };
 
+// A cell as the user sees it, row and column from 1: column letters, then the row (B13).
+inline std::u16string CellName(int row, int column) {
+  std::u16string name;
+  for (int c = column; c > 0; c = (c - 1) / 26) name.insert(name.begin(), static_cast<char16_t>(u'A' + (c - 1) % 26));
+  for (char digit : std::to_string(row)) name.push_back(static_cast<char16_t>(digit));
+  return name;
+}
+
 [[noreturn]] inline void Fail(Fault fault, const std::string& reason) { throw Error(fault, reason); }
 [[noreturn]] inline void RefuseWrite(int row, int column, const std::string& why) {
   throw Error(Fault::RefusedWrite, why, row, column);

@@ -1,8 +1,8 @@
 // Parsed-expression tokens read into a tree: operand sizes of BIFF8 and BIFF5, array constants, references.
 #include "xls/formula_parse.h"
 
-#include <cstring>
 
+#include "xls/biff.h"
 #include "xls/bytes.h"
 #include "xls/code_page.h"
 #include "xls/formula_functions.h"
@@ -16,7 +16,6 @@ constexpr uint16_t kBiff8ColMask = 0x3FFF;
 constexpr uint16_t kBiff5RowMask = 0x3FFF;
 constexpr uint8_t kArgcMask = 0x7F;       // tFuncVar: the high bit asks the user
 constexpr uint16_t kCommandMask = 0x8000;  // tFuncVar: a macro command, not a function
-constexpr uint8_t kStrHighByte = 0x01;
 constexpr size_t kMaxNodes = 4096;
 
 // Array constant items (SerAr).
@@ -48,10 +47,8 @@ class Reader {
   }
   double F64() {
     Need(8);
-    const uint64_t bits = Get64(&b_[at_]);
+    const double d = GetF64(&b_[at_]);
     at_ += 8;
-    double d;
-    std::memcpy(&d, &bits, sizeof d);
     return d;
   }
   std::span<const uint8_t> Take(size_t n) {
@@ -114,10 +111,8 @@ class Parser {
       DecodeInto(in_.Take(cch), s);
       return s;
     }
-    const bool high = in_.U8() & kStrHighByte;
-    auto bytes = in_.Take(cch * (high ? 2 : 1));
-    s.reserve(cch);
-    for (size_t i = 0; i < cch; ++i) s.push_back(high ? Get16(&bytes[2 * i]) : bytes[i]);
+    const bool high = in_.U8() & xlstring::kHighByte;
+    AppendChars(s, in_.Take(cch * (high ? 2 : 1)).data(), cch, high);
     return s;
   }
   void DecodeInto(std::span<const uint8_t> b, std::u16string& s) const { s += DecodeBytes(b, o_.codePage); }
@@ -253,9 +248,8 @@ class Parser {
             DecodeInto(x.Take(cch), s);
           } else {
             const size_t cch = x.U16();
-            const bool high = x.U8() & kStrHighByte;
-            auto bytes = x.Take(cch * (high ? 2 : 1));
-            for (size_t k = 0; k < cch; ++k) s.push_back(high ? Get16(&bytes[2 * k]) : bytes[k]);
+            const bool high = x.U8() & xlstring::kHighByte;
+            AppendChars(s, x.Take(cch * (high ? 2 : 1)).data(), cch, high);
           }
           a.items.push_back(Value::Text(std::move(s)));
           break;
@@ -323,8 +317,8 @@ class Parser {
       }
       case ptg::kParen:
         return;
-      case ptg::kExp:
-      case ptg::kTbl:
+      case xls::ptg::kExp:
+      case xls::ptg::kTbl:
         return Unsupported(u"Matrixformel");
       case ptg::kExtend:
         return Unsupported(u"Mehrfachoperation");

@@ -22,9 +22,8 @@ namespace skov::xls::calc {
 
 // Token numbers. Operands and functions come in three classes: the numbers
 // below are the reference class; +0x20 is the value class, +0x40 the array class.
+// tExp and tTbl (0x01, 0x02) are xls::ptg's.
 namespace ptg {
-constexpr uint8_t kExp = 0x01;
-constexpr uint8_t kTbl = 0x02;
 constexpr uint8_t kAdd = 0x03;
 constexpr uint8_t kSub = 0x04;
 constexpr uint8_t kMul = 0x05;

@@ -16,15 +16,6 @@
 namespace skov::xls::calc {
 namespace {
 
-// Globals records the formulas read.
-namespace grec {
-constexpr uint16_t kExternSheet = 0x0017;
-constexpr uint16_t kName = 0x0018;
-constexpr uint16_t kExternName = 0x0023;
-constexpr uint16_t kSupBook = 0x01AE;
-constexpr uint16_t kRecalcId = 0x01C1;
-}  // namespace grec
-
 namespace supbook {
 constexpr uint16_t kCch = 2;
 constexpr uint16_t kSelf = 0x0401;  // cch of the SUPBOOK standing for this workbook
@@ -38,10 +29,6 @@ constexpr uint16_t kItab = 8;  // the sheet from 1 of a sheet-level name, 0 for 
 constexpr uint16_t kText = 14;
 constexpr uint16_t kBuiltIn = 0x0020;
 }  // namespace name
-
-namespace recalcid {
-constexpr uint16_t kSize = 8;
-}  // namespace recalcid
 
 // A FORMULA's cached result: a number, or these bytes with 0xFFFF at the end.
 namespace result {
@@ -64,19 +51,10 @@ namespace array_tokens {
 constexpr uint16_t kCce = 12;
 }  // namespace array_tokens
 
-constexpr uint16_t kBoundSheetName = 6;
-constexpr uint8_t kHighByte = 0x01;
 constexpr size_t kMaxListed = 10;  // formulas named in the log line
 constexpr size_t kMaxEdges = 20'000'000;
 
 // ---- Small readers ------------------------------------------------------
-
-std::u16string Latin1OrUtf16(const uint8_t* p, size_t cch, bool high) {
-  std::u16string s;
-  s.reserve(cch);
-  for (size_t i = 0; i < cch; ++i) s.push_back(high ? Get16(p + 2 * i) : p[i]);
-  return s;
-}
 
 // cch then flags (BIFF8) or bytes in the code page (BIFF5), bounded by `end`.
 bool ReadString(const Template& t, const uint8_t* p, const uint8_t* end, size_t cch, std::u16string& out) {
@@ -86,71 +64,24 @@ bool ReadString(const Template& t, const uint8_t* p, const uint8_t* end, size_t 
     return true;
   }
   if (p >= end) return false;
-  const bool high = *p & kHighByte;
+  const bool high = *p & xlstring::kHighByte;
   ++p;
   if (size_t(end - p) < cch * (high ? 2 : 1)) return false;
-  out = Latin1OrUtf16(p, cch, high);
+  out.clear();
+  AppendChars(out, p, cch, high);
   return true;
 }
 
-// The shared string table's texts, read across CONTINUE records.
+// The shared string table's texts; a damaged table's unread rest as empty texts.
 std::vector<std::u16string> SstTexts(const Template& t) {
   std::vector<std::u16string> out;
   if (t.sst < 0) return out;
-  const uint8_t* s = t.bytes.data();
-  std::vector<RecRef> group(t.globals.begin() + t.sst, t.globals.begin() + t.sstEnd);
-  size_t ri = 0;
-  uint32_t off = group[0].body() + sst::kStrings, end = group[0].end();
-  auto next = [&]() {
-    if (++ri >= group.size()) throw Error(Fault::Damaged, "");
-    off = group[ri].body();
-    end = group[ri].end();
-  };
-  auto byte = [&]() -> uint8_t {
-    while (off == end) next();
-    return s[off++];
-  };
-  auto skip = [&](uint64_t n) {
-    while (n) {
-      while (off == end) next();
-      const uint32_t k = static_cast<uint32_t>(std::min<uint64_t>(n, end - off));
-      off += k;
-      n -= k;
-    }
-  };
   try {
-    for (uint32_t i = 0; i < t.strings.unique; ++i) {
-      const uint16_t cch = static_cast<uint16_t>(byte() | byte() << 8);
-      const uint8_t flags = byte();
-      uint16_t runs = 0;
-      uint32_t ext = 0;
-      if (flags & xlstring::kRichText) runs = static_cast<uint16_t>(byte() | byte() << 8);
-      if (flags & xlstring::kPhonetic) {
-        for (int k = 0; k < 4; ++k) ext |= uint32_t(byte()) << (8 * k);
-      }
-      bool high = flags & xlstring::kHighByte;
-      std::u16string text;
-      text.reserve(cch);
-      while (text.size() < cch) {
-        if (off == end) {
-          next();
-          high = s[off++] & xlstring::kHighByte;
-          continue;
-        }
-        if (high) {
-          if (end - off < 2) throw Error(Fault::Damaged, "");
-          text.push_back(Get16(s + off));
-          off += 2;
-        } else {
-          text.push_back(s[off++]);
-        }
-      }
-      skip(uint64_t{xlstring::kRunSize} * runs + ext);
-      out.push_back(std::move(text));
-    }
+    ParseSst(t.bytes, {t.globals.data() + t.sst, t.globals.data() + t.sstEnd}, &out);
   } catch (const Error&) {
-    out.resize(t.strings.unique);  // damaged: the rest read as empty texts
+    // damaged: the texts read before the damage stay
   }
+  out.resize(t.strings.unique);
   return out;
 }
 
@@ -165,13 +96,6 @@ double RkValue(uint32_t rk) {
   return rk & 1 ? v / 100 : v;
 }
 
-double F64(const uint8_t* p) {
-  const uint64_t bits = Get64(p);
-  double d;
-  std::memcpy(&d, &bits, sizeof d);
-  return d;
-}
-
 // The text a STRING record and its CONTINUEs hold, from `p` (the STRING's header).
 std::u16string StringRecordText(const Template& t, std::span<const uint8_t> item, size_t p) {
   const uint16_t len = Get16(&item[p + 2]);
@@ -184,7 +108,7 @@ std::u16string StringRecordText(const Template& t, std::span<const uint8_t> item
   }
   if (len < 3) return {};
   std::u16string text;
-  bool high = body[2] & kHighByte;
+  bool high = body[2] & xlstring::kHighByte;
   const uint8_t* q = body + 3;
   const uint8_t* end = body + len;
   size_t next = p + 4 + len;
@@ -196,16 +120,14 @@ std::u16string StringRecordText(const Template& t, std::span<const uint8_t> item
       end = q + clen;
       next += 4u + clen;
       if (q >= end) break;
-      high = *q++ & kHighByte;
+      high = *q++ & xlstring::kHighByte;
       continue;
     }
     // The characters this record holds, at once.
     const size_t width = high ? 2 : 1;
     const size_t n = std::min(cch - text.size(), size_t(end - q) / width);
     if (n == 0) break;
-    const size_t at = text.size();
-    text.resize(at + n);
-    for (size_t k = 0; k < n; ++k) text[at + k] = high ? Get16(q + 2 * k) : q[k];
+    AppendChars(text, q, n, high);
     q += n * width;
   }
   return text;
@@ -224,7 +146,7 @@ size_t StringRecordAt(std::span<const uint8_t> item) {
 // The result a FORMULA item holds.
 Value StoredResult(const Template& t, std::span<const uint8_t> item) {
   const uint8_t* r = &item[4 + result::kAt];
-  if (Get16(r + result::kMarker) != result::kMarkerValue) return Value::Number(F64(r));
+  if (Get16(r + result::kMarker) != result::kMarkerValue) return Value::Number(GetF64(r));
   switch (r[result::kType]) {
     case result::kString: {
       const size_t at = StringRecordAt(item);
@@ -233,15 +155,8 @@ Value StoredResult(const Template& t, std::span<const uint8_t> item) {
     case result::kBool: return Value::Bool(r[result::kValue] != 0);
     case result::kError: return Value::Error(static_cast<ErrorCode>(r[result::kValue]));
     case result::kEmptyString: return Value::Text(u"");
-    default: return Value::Number(F64(r));
+    default: return Value::Number(GetF64(r));
   }
-}
-
-std::u16string A1(int row, int col) {
-  std::u16string letters;
-  for (int c = col + 1; c > 0; c = (c - 1) / 26) letters.insert(letters.begin(), static_cast<char16_t>(u'A' + (c - 1) % 26));
-  for (char ch : std::to_string(row + 1)) letters.push_back(static_cast<char16_t>(ch));
-  return letters;
 }
 
 std::u16string SheetPrefix(const std::u16string& name) {
@@ -276,21 +191,21 @@ void ReadGlobals(const Template& t, FormulaIndex& x) {
     const uint8_t* body = s + r.body();
     const uint8_t* end = s + r.end();
     switch (r.type) {
-      case grec::kRecalcId:
+      case rec::kRecalcId:
         if (!t.Biff5() && r.len >= recalcid::kSize) x.recalcId = static_cast<int>(i);
         break;
-      case grec::kSupBook:
+      case rec::kSupBook:
         g.bookNames.emplace_back();
         if (r.len >= 4 && Get16(body + supbook::kCch) == supbook::kSelf) g.selfBook = int(g.bookNames.size()) - 1;
         break;
-      case grec::kExternName: {
+      case rec::kExternName: {
         if (g.bookNames.empty() || t.Biff5() || r.len < 8) break;
         std::u16string text;
         ReadString(t, body + 7, end, body[6], text);
         g.bookNames.back().push_back(std::move(text));
         break;
       }
-      case grec::kExternSheet: {
+      case rec::kExternSheet: {
         if (t.Biff5()) break;
         // The entries may run on into CONTINUE records.
         std::vector<uint8_t> data(body, end);
@@ -305,7 +220,7 @@ void ReadGlobals(const Template& t, FormulaIndex& x) {
         }
         break;
       }
-      case grec::kName: {
+      case rec::kName: {
         NameDef def;
         if (r.len < name::kText) {
           g.names.push_back(std::move(def));  // keeps the numbering
@@ -316,7 +231,7 @@ void ReadGlobals(const Template& t, FormulaIndex& x) {
         const uint16_t itab = Get16(body + name::kItab);
         def.scope = itab == 0 ? -1 : itab - 1;
         const uint8_t* p = body + name::kText;
-        const bool high = !t.Biff5() && p < end && (*p & kHighByte);
+        const bool high = !t.Biff5() && p < end && (*p & xlstring::kHighByte);
         const size_t textBytes = t.Biff5() ? cch : 1 + cch * (high ? 2 : 1);
         if (Get16(body + name::kFlags) & name::kBuiltIn) def.name = u"_builtin";
         if (size_t(end - p) >= textBytes) {
@@ -332,7 +247,7 @@ void ReadGlobals(const Template& t, FormulaIndex& x) {
       }
       case rec::kBoundSheet: {
         std::u16string text;
-        if (r.len > kBoundSheetName) ReadString(t, body + kBoundSheetName + 1, end, body[kBoundSheetName], text);
+        if (r.len > boundsheet::kCch) ReadString(t, body + boundsheet::kCch + 1, end, body[boundsheet::kCch], text);
         x.sheetNames.push_back(std::move(text));
         break;
       }
@@ -416,9 +331,9 @@ void ReadSheetFormulas(const Template& t, size_t si, FormulaIndex& x) {
         anchors.emplace(SharedKey{uint32_t(si), Get16(ab + shrfmla::kRwFirst), ab[shrfmla::kColFirst]}, anchor);
       }
     }
-    if (cce >= xls::ptg::kExpSize && rgce[0] == calc::ptg::kExp) {
+    if (cce >= xls::ptg::kExpSize && rgce[0] == xls::ptg::kExp) {
       members.emplace_back(x.cells.size(), SharedKey{uint32_t(si), Get16(rgce + xls::ptg::kRefRow), Get16(rgce + xls::ptg::kRefCol)});
-    } else if (cce >= 1 && rgce[0] == calc::ptg::kTbl) {
+    } else if (cce >= 1 && rgce[0] == xls::ptg::kTbl) {
       // A data table reads its input cells through Excel's own machinery.
       f.blocker = u"Mehrfachoperation";
       f.dynamic = true;
@@ -654,7 +569,7 @@ class Walk : public CellReader {
         out = StoredResult(t_, item);
         return;
       }
-      case rec::kNumber: return Number(out, F64(body + 6));
+      case rec::kNumber: return Number(out, GetF64(body + 6));
       case rec::kRk: return Number(out, RkValue(Get32(body + 6)));
       case rec::kMulRk: return Number(out, RkValue(Get32(body + mul::kItems + mul::kRkItem * size_t(col - c.first) + 2)));
       case rec::kLabelSst: {
@@ -678,7 +593,7 @@ class Walk : public CellReader {
   std::u16string Address(size_t f) const {
     const FormulaCell& c = x_.cells[f];
     const std::u16string& sheet = c.sheet < x_.sheetNames.size() ? x_.sheetNames[c.sheet] : std::u16string();
-    return SheetPrefix(sheet) + A1(c.row, c.col);
+    return SheetPrefix(sheet) + CellName(c.row + 1, c.col + 1);
   }
 
   // Whether a written cell lies in `a`: the filled tables' rows in its
@@ -839,12 +754,9 @@ class Walk : public CellReader {
     std::memset(r, 0, 8);
     bool text = false;
     switch (v.kind) {
-      case Kind::kNumber: {
-        uint64_t bits;
-        std::memcpy(&bits, &v.number, sizeof bits);
-        Put64(r, bits);
+      case Kind::kNumber:
+        PutF64(r, v.number);
         break;
-      }
       case Kind::kBool:
         r[result::kType] = result::kBool;
         r[result::kValue] = v.number != 0;
@@ -889,7 +801,7 @@ class Walk : public CellReader {
     size_t header = out.size();
     PutRecordHeader(out, rec::kString, 0);
     Append16(out, static_cast<uint16_t>(s.size()));
-    out.push_back(high ? kHighByte : 0);
+    out.push_back(high ? xlstring::kHighByte : 0);
     for (size_t i = 0;;) {
       const size_t room = (kMaxRecordBody - (out.size() - header - 4)) / width;
       const size_t n = std::min(room, s.size() - i);
@@ -906,7 +818,7 @@ class Walk : public CellReader {
       if (i == s.size()) break;
       header = out.size();
       PutRecordHeader(out, rec::kContinue, 0);
-      out.push_back(high ? kHighByte : 0);
+      out.push_back(high ? xlstring::kHighByte : 0);
     }
   }
 

@@ -40,6 +40,12 @@ constexpr uint16_t kRk = 0x027E;
 constexpr uint16_t kStyle = 0x0293;
 constexpr uint16_t kShrFmla = 0x04BC;
 constexpr uint16_t kBof = 0x0809;
+// Globals records the formulas read.
+constexpr uint16_t kExternSheet = 0x0017;
+constexpr uint16_t kName = 0x0018;
+constexpr uint16_t kExternName = 0x0023;
+constexpr uint16_t kSupBook = 0x01AE;
+constexpr uint16_t kRecalcId = 0x01C1;
 // Worksheet records that tell where a new cell table goes.
 constexpr uint16_t kAutoFilter = 0x009E;
 constexpr uint16_t kAutoFilter12 = 0x087E;
@@ -135,6 +141,7 @@ namespace boundsheet {
 constexpr uint16_t kPos = 0;      // stream position of the sheet's BOF
 constexpr uint16_t kHsState = 4;  // visibility: 0 shown, 1 hidden, 2 very hidden
 constexpr uint16_t kDt = 5;       // 0 worksheet or dialog, 1 macro sheet, 2 chart, 6 VB module
+constexpr uint16_t kCch = 6;      // the name's length, its characters after it
 constexpr uint16_t kMinSize = 8;
 constexpr uint8_t kHiddenMask = 0x03;
 constexpr uint8_t kDtWorksheet = 0;
@@ -203,6 +210,12 @@ constexpr uint16_t kCce = 20;     // size of the parsed expression
 constexpr uint16_t kTokens = 22;  // the parsed expression
 constexpr uint16_t kMinSize = 22;
 }  // namespace formula
+
+// RECALCID: record type again, reserved, the calculation engine's build number.
+namespace recalcid {
+constexpr uint16_t kBuild = 4;
+constexpr uint16_t kSize = 8;
+}  // namespace recalcid
 
 // Tokens of a formula that stands for a shared, array or table formula.
 namespace ptg {

@@ -59,11 +59,7 @@ class GroupCursor {
       uint32_t width = high ? 2 : 1;
       uint32_t n = std::min<uint32_t>(cch, (end_ - off_) / width);
       if (n == 0) Fail(Fault::Damaged, "Zeichen ueber zwei Datensaetze geteilt");
-      if (text) {
-        for (uint32_t i = 0; i < n; ++i) {
-          text->push_back(high ? Get16(&s_[off_ + 2 * i]) : s_[off_ + i]);
-        }
-      }
+      if (text) AppendChars(*text, &s_[off_], n, high);
       off_ += n * width;
       cch -= n;
     }
@@ -111,7 +107,7 @@ class RecordWriter {
 
 }  // namespace
 
-SstTable ParseSst(std::span<const uint8_t> stream, std::span<const RecRef> group) {
+SstTable ParseSst(std::span<const uint8_t> stream, std::span<const RecRef> group, std::vector<std::u16string>* texts) {
   SstTable t;
   if (group.empty() || group[0].len < sst::kStrings) Fail(Fault::Damaged, "Zeichenkettentabelle zu kurz");
   for (const RecRef& r : group) t.records.push_back(r.pos);
@@ -135,9 +131,10 @@ SstTable ParseSst(std::span<const uint8_t> stream, std::span<const RecRef> group
     uint32_t ext = (flags & xlstring::kPhonetic) ? c.U32() : 0;
     text.clear();
     bool plain = runs == 0 && ext == 0;
-    c.Chars(cch, flags & xlstring::kHighByte, plain ? &text : nullptr);
+    c.Chars(cch, flags & xlstring::kHighByte, plain || texts ? &text : nullptr);
     c.Skip(uint64_t{xlstring::kRunSize} * runs + ext);
     if (plain) t.plain.Add(text, i);
+    if (texts) texts->push_back(text);
   }
   if (!c.AtGroupEnd()) Fail(Fault::Damaged, "Zeichenkettentabelle haelt mehr Daten als gezaehlt");
   return t;

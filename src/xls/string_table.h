@@ -68,9 +68,12 @@ struct SstTable {
   TextIndex plain;
 };
 
-// `group` is the SST record and the CONTINUE records that follow it.
+// `group` is the SST record and the CONTINUE records that follow it;
+// `texts`, when given, gets every string's characters in order (formatting
+// left out), as far as the table could be read.
 // Fault::Damaged when a string runs past the group or the counts do not match it.
-SstTable ParseSst(std::span<const uint8_t> stream, std::span<const RecRef> group);
+SstTable ParseSst(std::span<const uint8_t> stream, std::span<const RecRef> group,
+                  std::vector<std::u16string>* texts = nullptr);
 
 // Texts added to a table: each stored once, numbered after the table's own.
 class StringPool {

@@ -9,10 +9,6 @@
 namespace skov::xls {
 namespace {
 
-// RECALCID: record type again, reserved, the calculation engine's build number.
-constexpr uint16_t kRecalcIdBuild = 4;
-constexpr uint16_t kRecalcIdSize = 8;
-
 // The globals in runs of unchanged records, copied at once; a record that
 // is replaced or patched ends a run.
 void WriteGlobals(std::vector<uint8_t>& out, const Template& t, const StreamEdits& e,
@@ -62,9 +58,9 @@ void WriteGlobals(std::vector<uint8_t>& out, const Template& t, const StreamEdit
       copyTo(r.end());
       PutRecordHeader(out, biff5::kCodePageRecord, biff5::codepage::kSize);
       Append16(out, biff5::kWindows1252);
-    } else if (int(i) == e.zeroRecalcId && r.len >= kRecalcIdSize) {
+    } else if (int(i) == e.zeroRecalcId && r.len >= recalcid::kSize) {
       copyTo(r.end());
-      Put32(&out[out.size() - r.len + kRecalcIdBuild], 0);
+      Put32(&out[out.size() - r.len + recalcid::kBuild], 0);
     }
     if (e.addCellXf && int(i) == t.lastXf) {
       copyTo(r.end());
